@@ -1,0 +1,1 @@
+int sealdesk_toolkit_placeholder;
