@@ -1,1 +1,0 @@
-int sealdesk_toolkit_placeholder;
