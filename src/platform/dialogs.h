@@ -56,4 +56,10 @@ public:
 Dialogs& dialogs();
 void set_dialogs(std::unique_ptr<Dialogs> implementation);
 
+// Test builds only (SEALDESK_SCRIPTED_DIALOGS): when SEALDESK_DIALOG_SCRIPT
+// names a file, installs the scripted dialogs that take their answers from it
+// (and log each question to SEALDESK_DIALOG_LOG) and returns true. A shipped
+// build never reads answers from the environment and always returns false.
+bool install_scripted_dialogs_from_environment();
+
 }  // namespace sealdesk::platform

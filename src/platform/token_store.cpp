@@ -1,0 +1,494 @@
+#include "platform/token_store.h"
+
+#include <libp11.h>
+#include <openssl/err.h>
+#include <openssl/rsa.h>
+#include <openssl/ui.h>
+#include <dlfcn.h>
+#include <p11-kit/p11-kit.h>
+#include <p11-kit/pkcs11.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <mutex>
+#include <set>
+
+#include "platform/dialogs.h"
+
+namespace sealdesk::platform {
+
+namespace {
+
+// PKCS#11 return values the recovery paths look for.
+constexpr unsigned long kObjectHandleInvalid = 0x82;
+constexpr unsigned long kOperationActive = 0x90;
+constexpr unsigned long kPinIncorrect = 0xA0;
+constexpr unsigned long kPinLocked = 0xA4;
+constexpr unsigned long kUserAlreadyLoggedIn = 0x100;
+constexpr unsigned long kUserNotLoggedIn = 0x101;
+
+// Drains the OpenSSL error queue of this thread and returns the PKCS#11
+// return values libp11 left in it.
+std::set<unsigned long> drain_token_errors() {
+    std::set<unsigned long> codes;
+    const int ckr_lib = ERR_get_CKR_code();
+    while (unsigned long e = ERR_get_error())
+        if (ERR_GET_LIB(e) == ckr_lib) codes.insert(static_cast<unsigned long>(ERR_GET_REASON(e)));
+    return codes;
+}
+
+std::string trimmed(const char* text) {
+    if (!text) return {};
+    std::string s(text);
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\0')) s.pop_back();
+    return s;
+}
+
+TokenIdentity identity_of(const PKCS11_TOKEN* token) {
+    return {trimmed(token->label), trimmed(token->manufacturer), trimmed(token->model), trimmed(token->serialnr)};
+}
+
+std::u16string wide_from_config(const std::string& text) {
+    try {
+        return from_utf8(text);
+    } catch (const bad_conversion&) {
+        return ascii_to_wide(text);
+    }
+}
+
+// --- the per-operation PIN prompt of keys that demand one ------------------
+// libp11 asks through an OpenSSL UI method; ours forwards the question to the
+// dialog layer and remembers a cancel, which leaves the token's session with
+// an operation started that only closing the sessions ends.
+thread_local const std::string* t_prompt_label = nullptr;
+thread_local bool t_prompt_cancelled = false;
+
+int ui_read(UI* ui, UI_STRING* uis) {
+    switch (UI_get_string_type(uis)) {
+    case UIT_PROMPT:
+    case UIT_VERIFY: {
+        PinRequest request;
+        request.token_label = t_prompt_label ? wide_from_config(*t_prompt_label) : std::u16string();
+        std::optional<std::string> pin = dialogs().enter_pin(request);
+        if (!pin) {
+            t_prompt_cancelled = true;
+            return 0;
+        }
+        return UI_set_result(ui, uis, pin->c_str()) == 0 ? 1 : 0;
+    }
+    default:
+        return 1;
+    }
+}
+
+UI_METHOD* prompt_method() {
+    static UI_METHOD* method = [] {
+        UI_METHOD* m = UI_create_method("token PIN");
+        UI_method_set_reader(m, ui_read);
+        return m;
+    }();
+    return method;
+}
+
+}  // namespace
+
+// A module file opened with libp11. Everything below runs under `lock`.
+class TokenModule {
+public:
+    static std::shared_ptr<TokenModule> load(const ModuleEntry& entry, std::string& error) {
+        auto module = std::shared_ptr<TokenModule>(new TokenModule(entry.path));
+        module->ctx_ = PKCS11_CTX_new();
+        if (!module->ctx_) {
+            error = "out of memory";
+            return nullptr;
+        }
+        if (!entry.init_args.empty()) PKCS11_CTX_init_args(module->ctx_, entry.init_args.c_str());
+        PKCS11_set_ui_method(module->ctx_, prompt_method(), nullptr);
+        if (PKCS11_CTX_load(module->ctx_, entry.path.c_str()) != 0) {
+            ERR_clear_error();
+            error = "cannot load or initialise the module";
+            PKCS11_CTX_free(module->ctx_);
+            module->ctx_ = nullptr;
+            return nullptr;
+        }
+        module->loaded_ = true;
+        // The same library libp11 holds, for the module's own view of its
+        // tokens (never initialised or finalised from here).
+        module->library_ = dlopen(entry.path.c_str(), RTLD_NOW | RTLD_NOLOAD);
+        if (module->library_) {
+            auto get_list = reinterpret_cast<CK_C_GetFunctionList>(dlsym(module->library_, "C_GetFunctionList"));
+            if (get_list && get_list(&module->functions_) != CKR_OK) module->functions_ = nullptr;
+        }
+        return module;
+    }
+
+    ~TokenModule() {
+        if (slots_) PKCS11_release_all_slots(ctx_, slots_, nslots_);
+        if (loaded_) PKCS11_CTX_unload(ctx_);
+        if (ctx_) PKCS11_CTX_free(ctx_);
+        if (library_) dlclose(library_);
+    }
+
+    std::mutex lock;
+    const std::string path;
+
+    // Brings libp11's slot list up to date when tokens came or went (or a
+    // software token renumbered its slots). libp11 0.4.12's own update of a
+    // slot list crashes once certificates were enumerated, so the module is
+    // asked directly which initialised tokens it has, and libp11's view is
+    // rebuilt only when that differs from it.
+    void refresh() {
+        if (!enumerated_ || current_tokens() != libp11_tokens()) reenumerate();
+    }
+
+    // Drops every slot object (and with it every key and session libp11 has
+    // for this module, so the token forgets its login) and enumerates anew.
+    void reenumerate() {
+        if (slots_) PKCS11_release_all_slots(ctx_, slots_, nslots_);
+        slots_ = nullptr;
+        nslots_ = 0;
+        if (PKCS11_enumerate_slots(ctx_, &slots_, &nslots_) != 0) {
+            ERR_clear_error();
+            slots_ = nullptr;
+            nslots_ = 0;
+        }
+        enumerated_ = true;
+    }
+
+    std::vector<PKCS11_SLOT*> initialised_tokens() {
+        std::vector<PKCS11_SLOT*> out;
+        for (unsigned i = 0; i < nslots_; ++i)
+            if (slots_[i].token && slots_[i].token->initialized) out.push_back(&slots_[i]);
+        return out;
+    }
+
+    PKCS11_SLOT* find(const TokenIdentity& identity) {
+        for (PKCS11_SLOT* slot : initialised_tokens())
+            if (identity_of(slot->token) == identity) return slot;
+        return nullptr;
+    }
+
+private:
+    explicit TokenModule(std::string file) : path(std::move(file)) {}
+
+    using TokenMap = std::map<unsigned long, TokenIdentity>;
+
+    TokenMap current_tokens() const {
+        TokenMap tokens;
+        if (!functions_) return libp11_tokens();  // cannot ask: trust libp11
+        CK_ULONG count = 0;
+        if (functions_->C_GetSlotList(CK_TRUE, nullptr, &count) != CKR_OK) return tokens;
+        std::vector<CK_SLOT_ID> ids(count);
+        if (count && functions_->C_GetSlotList(CK_TRUE, ids.data(), &count) != CKR_OK) return tokens;
+        ids.resize(count);
+        for (CK_SLOT_ID id : ids) {
+            CK_TOKEN_INFO info{};
+            if (functions_->C_GetTokenInfo(id, &info) != CKR_OK || !(info.flags & CKF_TOKEN_INITIALIZED)) continue;
+            auto field = [](const unsigned char* p, std::size_t n) {
+                return trimmed(std::string(reinterpret_cast<const char*>(p), n).c_str());
+            };
+            tokens[id] = {field(info.label, sizeof info.label), field(info.manufacturerID, sizeof info.manufacturerID),
+                          field(info.model, sizeof info.model), field(info.serialNumber, sizeof info.serialNumber)};
+        }
+        return tokens;
+    }
+
+    TokenMap libp11_tokens() const {
+        TokenMap tokens;
+        for (unsigned i = 0; i < nslots_; ++i)
+            if (slots_[i].token && slots_[i].token->initialized)
+                tokens[PKCS11_get_slotid_from_slot(&slots_[i])] = identity_of(slots_[i].token);
+        return tokens;
+    }
+
+    PKCS11_CTX* ctx_ = nullptr;
+    bool loaded_ = false;
+    bool enumerated_ = false;
+    void* library_ = nullptr;
+    CK_FUNCTION_LIST* functions_ = nullptr;
+    PKCS11_SLOT* slots_ = nullptr;
+    unsigned nslots_ = 0;
+};
+
+namespace {
+
+// A module, once loaded, stays loaded until the process ends, and is never
+// finalised at exit either: modules keep static state of their own that may
+// already be gone by then. One context per library file, since a second
+// initialisation of the same library in one process would share (and
+// finalise) the first one's state.
+std::mutex g_modules_lock;
+auto& g_loaded = *new std::map<std::string, std::shared_ptr<TokenModule>>;
+
+std::string canonical_path(const std::string& path) {
+    std::error_code ec;
+    auto canonical = std::filesystem::canonical(path, ec);
+    return ec ? path : canonical.string();
+}
+
+std::shared_ptr<TokenModule> module_for(const ModuleEntry& entry) {
+    std::string key = canonical_path(entry.path);
+    if (auto it = g_loaded.find(key); it != g_loaded.end()) return it->second;
+    std::string error;
+    auto module = TokenModule::load(entry, error);
+    if (!module) {
+        std::fprintf(stderr, "Skipping PKCS#11 module %s (%s): %s\n", entry.name.c_str(), entry.path.c_str(),
+                     error.c_str());
+        return nullptr;
+    }
+    g_loaded[key] = module;
+    return module;
+}
+
+PKCS11_KEY* find_key(PKCS11_TOKEN* token, const Bytes& id) {
+    PKCS11_KEY* keys = nullptr;
+    unsigned count = 0;
+    if (PKCS11_enumerate_keys(token, &keys, &count) != 0) {
+        ERR_clear_error();
+        return nullptr;
+    }
+    for (unsigned i = 0; i < count; ++i)
+        if (keys[i].id_len == id.size() && (id.empty() || std::memcmp(keys[i].id, id.data(), id.size()) == 0))
+            return &keys[i];
+    return nullptr;
+}
+
+// Closes every session of the slot: flipping the session mode makes libp11
+// close all of them. The token forgets its login with them.
+void close_all_sessions(PKCS11_SLOT* slot) {
+    PKCS11_open_session(slot, 1);
+    PKCS11_open_session(slot, 0);
+    PKCS11_logout(slot);  // resets libp11's cached login state
+    ERR_clear_error();
+}
+
+}  // namespace
+
+std::vector<ModuleEntry> registered_modules() {
+    std::vector<ModuleEntry> entries;
+    // Listed without initialising; released at once so that p11-kit never
+    // finalises a module that libp11 then uses.
+    CK_FUNCTION_LIST** modules = p11_kit_modules_load(nullptr, 0);
+    if (!modules) return entries;
+    for (CK_FUNCTION_LIST** m = modules; *m; ++m) {
+        ModuleEntry entry;
+        if (char* name = p11_kit_module_get_name(*m)) {
+            entry.name = name;
+            std::free(name);
+        }
+        if (char* file = p11_kit_module_get_filename(*m)) {
+            entry.path = file;
+            std::free(file);
+        }
+        if (char* provider = p11_kit_config_option(*m, "x-provider-name")) {
+            entry.provider = wide_from_config(provider);
+            std::free(provider);
+        } else {
+            entry.provider = wide_from_config(entry.name);
+        }
+        if (char* args = p11_kit_config_option(*m, "x-init-reserved")) {
+            entry.init_args = args;
+            std::free(args);
+        }
+        if (!entry.path.empty()) entries.push_back(std::move(entry));
+    }
+    p11_kit_modules_release(modules);
+    return entries;
+}
+
+CertificateContext::CertificateContext(std::shared_ptr<TokenModule> module, TokenIdentity token, Bytes key_id,
+                                       Bytes der, std::u16string provider)
+    : module_(std::move(module)),
+      token_(std::move(token)),
+      key_id_(std::move(key_id)),
+      der_(std::move(der)),
+      provider_(std::move(provider)) {
+    const unsigned char* p = der_.data();
+    x509_ = d2i_X509(nullptr, &p, static_cast<long>(der_.size()));
+    if (!x509_) throw std::invalid_argument("not a certificate");
+}
+
+CertificateContext::~CertificateContext() { X509_free(x509_); }
+
+std::unique_ptr<CertificateStore> CertificateStore::open_personal() {
+    return open_modules(registered_modules());
+}
+
+std::unique_ptr<CertificateStore> CertificateStore::open_modules(const std::vector<ModuleEntry>& entries) {
+    auto store = std::unique_ptr<CertificateStore>(new CertificateStore);
+    std::vector<std::pair<std::shared_ptr<TokenModule>, std::u16string>> modules;
+    {
+        std::lock_guard guard(g_modules_lock);
+        std::set<std::string> seen;
+        for (const ModuleEntry& entry : entries) {
+            // The first registration of a library file wins.
+            if (!seen.insert(canonical_path(entry.path)).second) continue;
+            if (auto module = module_for(entry)) modules.emplace_back(module, entry.provider);
+        }
+    }
+    for (auto& [module, provider] : modules) {
+        std::lock_guard guard(module->lock);
+        module->refresh();
+        for (PKCS11_SLOT* slot : module->initialised_tokens()) {
+            PKCS11_CERT* certs = nullptr;
+            unsigned count = 0;
+            if (PKCS11_enumerate_certs(slot->token, &certs, &count) != 0) {
+                ERR_clear_error();
+                continue;
+            }
+            TokenIdentity identity = identity_of(slot->token);
+            for (unsigned i = 0; i < count; ++i) {
+                if (!certs[i].x509) continue;
+                unsigned char* der = nullptr;
+                int len = i2d_X509(certs[i].x509, &der);
+                if (len <= 0) continue;
+                Bytes bytes(der, der + len);
+                OPENSSL_free(der);
+                Bytes id(certs[i].id, certs[i].id + certs[i].id_len);
+                try {
+                    store->certificates_.push_back(
+                        std::make_shared<CertificateContext>(module, identity, std::move(id), std::move(bytes), provider));
+                } catch (const std::invalid_argument&) {
+                }
+            }
+        }
+    }
+    return store;
+}
+
+std::shared_ptr<PrivateKey> acquire_private_key(const CertificateHandle& certificate) {
+    if (!certificate || !certificate->module()) return nullptr;
+    TokenModule& module = *certificate->module();
+    std::lock_guard guard(module.lock);
+    module.refresh();
+    PKCS11_SLOT* slot = module.find(certificate->token());
+    if (!slot) return nullptr;
+    if (find_key(slot->token, certificate->key_id())) return std::make_shared<PrivateKey>(certificate);
+    int logged_in = 0;
+    if (PKCS11_is_logged_in(slot, 0, &logged_in) != 0) {
+        ERR_clear_error();
+        logged_in = 0;
+    }
+    // A token that hides its private objects until login may hold the key.
+    if (slot->token->loginRequired && !logged_in) return std::make_shared<PrivateKey>(certificate);
+    return nullptr;
+}
+
+bool PrivateKey::use(const std::function<bool(EVP_PKEY*)>& operation) const {
+    TokenModule& module = *certificate_->module();
+    const TokenIdentity& identity = certificate_->token();
+    std::optional<std::string> pin;  // typed, not yet presented
+    bool after_wrong_pin = false;
+    int tries_left = -1;
+    int recoveries = 0;
+    for (;;) {
+        bool ask_pin = false;
+        {
+            std::lock_guard guard(module.lock);
+            module.refresh();
+            PKCS11_SLOT* slot = module.find(identity);
+            if (!slot) return false;
+            if (pin) {
+                int rc = PKCS11_login(slot, 0, pin->empty() && slot->token->secureLogin ? nullptr : pin->c_str());
+                OPENSSL_cleanse(pin->data(), pin->size());
+                pin.reset();
+                auto codes = drain_token_errors();
+                if (rc != 0 && !codes.count(kUserAlreadyLoggedIn)) {
+                    if (!codes.count(kPinIncorrect) || codes.count(kPinLocked)) return false;
+                    module.refresh();
+                    slot = module.find(identity);
+                    if (!slot) return false;
+                    after_wrong_pin = true;
+                    tries_left = slot->token->userPinLocked ? 0 : slot->token->userPinFinalTry ? 1 : -1;
+                    if (tries_left == 0) return false;
+                    ask_pin = true;
+                }
+            }
+            if (!ask_pin) {
+                PKCS11_KEY* key = find_key(slot->token, certificate_->key_id());
+                if (!key) {
+                    int logged_in = 0;
+                    if (PKCS11_is_logged_in(slot, 0, &logged_in) != 0) logged_in = 0;
+                    ERR_clear_error();
+                    if (!slot->token->loginRequired) return false;
+                    if (logged_in) {
+                        // The token shows no key although libp11 believes it
+                        // is logged in: either the key is not there, or the
+                        // login was lost behind libp11's back. Log in anew
+                        // once to tell them apart.
+                        if (recoveries++ > 1) return false;
+                        close_all_sessions(slot);
+                    }
+                    if (slot->token->secureLogin) {
+                        pin = std::string();  // the reader's PIN pad takes it
+                        continue;
+                    }
+                    ask_pin = true;
+                } else {
+                    EVP_PKEY* evp = PKCS11_get_private_key(key);
+                    if (!evp) {
+                        ERR_clear_error();
+                        return false;
+                    }
+                    std::string label = identity.label;
+                    t_prompt_label = &label;
+                    t_prompt_cancelled = false;
+                    ERR_clear_error();
+                    bool ok = operation(evp);
+                    t_prompt_label = nullptr;
+                    EVP_PKEY_free(evp);
+                    auto codes = drain_token_errors();
+                    if (ok) return true;
+                    if (t_prompt_cancelled) {
+                        // The token keeps the started operation after a
+                        // cancelled prompt; only closing the sessions ends it.
+                        close_all_sessions(slot);
+                        return false;
+                    }
+                    bool recoverable = codes.count(kObjectHandleInvalid) || codes.count(kUserNotLoggedIn) ||
+                                       codes.count(kOperationActive);
+                    if (!recoverable || recoveries++ > 1) return false;
+                    // Stale key objects or a lost login: start over with
+                    // fresh slot, key and session objects (a PIN is asked
+                    // again when the token needs one).
+                    module.reenumerate();
+                    continue;
+                }
+            }
+        }
+        if (ask_pin) {
+            PinRequest request;
+            request.token_label = wide_from_config(identity.label);
+            request.tries_left = tries_left;
+            request.after_wrong_pin = after_wrong_pin;
+            std::optional<std::string> typed = dialogs().enter_pin(request);
+            if (!typed) return false;
+            pin = std::move(*typed);
+        }
+    }
+}
+
+std::optional<Bytes> PrivateKey::sign_pkcs1(const Bytes& digest_info) const {
+    Bytes signature;
+    bool ok = use([&](EVP_PKEY* key) {
+        EVP_PKEY_CTX* ctx = EVP_PKEY_CTX_new(key, nullptr);
+        if (!ctx) return false;
+        std::size_t size = 0;
+        bool done = EVP_PKEY_sign_init(ctx) == 1 && EVP_PKEY_CTX_set_rsa_padding(ctx, RSA_PKCS1_PADDING) == 1 &&
+                    EVP_PKEY_sign(ctx, nullptr, &size, digest_info.data(), digest_info.size()) == 1;
+        if (done) {
+            signature.resize(size);
+            done = EVP_PKEY_sign(ctx, signature.data(), &size, digest_info.data(), digest_info.size()) == 1;
+            signature.resize(size);
+        }
+        EVP_PKEY_CTX_free(ctx);
+        return done;
+    });
+    if (!ok) return std::nullopt;
+    return signature;
+}
+
+}  // namespace sealdesk::platform

@@ -1,0 +1,186 @@
+// The token layer against real software tokens (SoftHSM2 and NSS's token)
+// made by the test PKI fixture: certificates, key acquisition, login through
+// the PIN dialog, signatures checked with OpenSSL against the certificate.
+#include <gtest/gtest.h>
+#include <openssl/evp.h>
+#include <openssl/rsa.h>
+
+#include <cstdlib>
+#include <deque>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+
+#include "platform/cert_names.h"
+#include "platform/dialogs.h"
+#include "platform/token_store.h"
+
+using namespace sealdesk;
+using namespace sealdesk::platform;
+
+namespace {
+
+const char* kSoftHsm = "/usr/lib/x86_64-linux-gnu/softhsm/libsofthsm2.so";
+
+// The person at the machine, answering PIN prompts from a list.
+class PinAnswers final : public Dialogs {
+public:
+    std::deque<std::optional<std::string>> answers;
+    std::vector<PinRequest> asked;
+    std::optional<std::size_t> choose_certificate(const std::vector<CertificateChoice>&) override { return {}; }
+    std::optional<std::string> enter_pin(const PinRequest& request) override {
+        asked.push_back(request);
+        if (answers.empty()) return std::nullopt;
+        auto answer = answers.front();
+        answers.pop_front();
+        return answer;
+    }
+    std::optional<std::u16string> open_file(const FileRequest&) override { return {}; }
+    std::optional<std::u16string> save_file(const FileRequest&) override { return {}; }
+};
+
+struct Fixture {
+    std::filesystem::path root;
+    std::vector<ModuleEntry> modules;
+    ~Fixture() {
+        std::error_code ec;
+        if (!root.empty()) std::filesystem::remove_all(root, ec);
+    }
+};
+
+Fixture& pki() {
+    static Fixture fixture = [] {
+        Fixture f;
+        const char* source = std::getenv("SEALDESK_SOURCE_DIR");
+        std::string top = source ? source : ".";
+        f.root = std::filesystem::temp_directory_path() / ("sealdesk-token-test-" + std::to_string(getpid()));
+        std::string command = "/usr/bin/python3 " + top + "/tests/fixtures/pki.py " + f.root.string() + " >/dev/null";
+        if (std::system(command.c_str()) != 0) throw std::runtime_error("fixture failed");
+        setenv("SOFTHSM2_CONF", (f.root / "softhsm2.conf").c_str(), 1);
+        f.modules.push_back({"Darvolk-Group-CSP-V6.0", kSoftHsm, u"Darvolk Group CSP V6.0", ""});
+        // A second registration of the same library must not load it twice.
+        f.modules.push_back({"softhsm2", kSoftHsm, u"softhsm2", ""});
+        f.modules.push_back({"missing", "/nonexistent/libnothing.so", u"missing", ""});
+        return f;
+    }();
+    return fixture;
+}
+
+CertificateHandle find(const CertificateStore& store, const std::string& cn) {
+    for (const auto& c : store.certificates())
+        if (simple_display_name(c->x509(), false) == ascii_to_wide(cn)) return c;
+    return nullptr;
+}
+
+bool verifies(const CertificateHandle& cert, const Bytes& digest_info, const Bytes& signature) {
+    EVP_PKEY* pub = X509_get0_pubkey(cert->x509());
+    EVP_PKEY_CTX* ctx = EVP_PKEY_CTX_new(pub, nullptr);
+    bool ok = EVP_PKEY_verify_init(ctx) == 1 && EVP_PKEY_CTX_set_rsa_padding(ctx, RSA_PKCS1_PADDING) == 1 &&
+              EVP_PKEY_verify(ctx, signature.data(), signature.size(), digest_info.data(), digest_info.size()) == 1;
+    EVP_PKEY_CTX_free(ctx);
+    return ok;
+}
+
+Bytes sha256_digest_info() {
+    Bytes info = hex_decode("3031300d060960864801650304020105000420");
+    for (int i = 0; i < 32; ++i) info.push_back(static_cast<std::uint8_t>(i));
+    return info;
+}
+
+class TokenStore : public ::testing::Test {
+protected:
+    void SetUp() override {
+        auto answers = std::make_unique<PinAnswers>();
+        pins = answers.get();
+        set_dialogs(std::move(answers));
+        store = CertificateStore::open_modules(pki().modules);
+    }
+    PinAnswers* pins = nullptr;
+    std::unique_ptr<CertificateStore> store;
+};
+
+}  // namespace
+
+TEST_F(TokenStore, ListsCertificatesOfInitialisedTokensOnceWithTheirProvider) {
+    std::size_t vn = 0;
+    for (const auto& c : store->certificates()) {
+        EXPECT_EQ(c->provider_name(), u"Darvolk Group CSP V6.0");
+        if (simple_display_name(c->x509(), false) == u"Nguyễn Văn A") {
+            ++vn;
+            EXPECT_EQ(c->token().label, "SealDesk Test");
+            EXPECT_FALSE(c->key_id().empty());
+        }
+    }
+    EXPECT_EQ(vn, 1u);
+    EXPECT_TRUE(find(*store, "Spare Token User"));
+    EXPECT_TRUE(find(*store, "No Key User"));
+}
+
+TEST_F(TokenStore, WrongPinIsAskedAgainThenTheKeySigns) {
+    auto cert = find(*store, "Revoked User");
+    ASSERT_TRUE(cert);
+    auto key = acquire_private_key(cert);
+    ASSERT_TRUE(key);
+    pins->answers = {std::string("000000"), std::string("123456")};
+    Bytes info = sha256_digest_info();
+    auto signature = key->sign_pkcs1(info);
+    ASSERT_TRUE(signature);
+    EXPECT_TRUE(verifies(cert, info, *signature));
+    ASSERT_EQ(pins->asked.size(), 2u);
+    EXPECT_EQ(pins->asked[0].token_label, u"SealDesk Test");
+    EXPECT_FALSE(pins->asked[0].after_wrong_pin);
+    EXPECT_TRUE(pins->asked[1].after_wrong_pin);
+
+    // Logged in now: no prompt, and a certificate whose key is not on the
+    // token can no longer be acquired.
+    pins->asked.clear();
+    auto again = key->sign_pkcs1(info);
+    ASSERT_TRUE(again);
+    EXPECT_TRUE(pins->asked.empty());
+    EXPECT_FALSE(acquire_private_key(find(*store, "No Key User")));
+}
+
+TEST_F(TokenStore, KeyDemandingPinForEveryUseRecoversFromACancelledPrompt) {
+    auto cert = find(*store, "Always Authenticate User");
+    ASSERT_TRUE(cert);
+    auto key = acquire_private_key(cert);
+    ASSERT_TRUE(key);
+    Bytes info = sha256_digest_info();
+    // Login PIN given, the per-use prompt cancelled: the operation fails ...
+    pins->answers = {std::string("123456"), std::nullopt};
+    EXPECT_FALSE(key->sign_pkcs1(info));
+    EXPECT_EQ(pins->asked.size(), 2u);
+    // ... and the token is usable again afterwards (login and per-use PIN).
+    pins->answers = {std::string("123456"), std::string("123456"), std::string("123456")};
+    auto signature = key->sign_pkcs1(info);
+    ASSERT_TRUE(signature);
+    EXPECT_TRUE(verifies(cert, info, *signature));
+}
+
+TEST_F(TokenStore, CancelledLoginFailsAndLeavesTheTokenUsable) {
+    auto cert = find(*store, "Future User");
+    ASSERT_TRUE(cert);
+    auto key = acquire_private_key(cert);
+    ASSERT_TRUE(key);
+    // Whether a login is still needed depends on the earlier tests; a cancel
+    // must never break the token.
+    pins->answers = {std::nullopt};
+    (void)key->sign_pkcs1(sha256_digest_info());
+    pins->answers = {std::string("123456")};
+    EXPECT_TRUE(key->sign_pkcs1(sha256_digest_info()));
+}
+
+TEST_F(TokenStore, TokenPulledOutFailsAcquisitionAndUse) {
+    auto cert = find(*store, "Spare Token User");
+    ASSERT_TRUE(cert);
+    auto key = acquire_private_key(cert);
+    ASSERT_TRUE(key);
+    std::string command = "SOFTHSM2_CONF=" + (pki().root / "softhsm2.conf").string() +
+                          " softhsm2-util --delete-token --token 'SealDesk Spare' >/dev/null 2>&1";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    EXPECT_FALSE(acquire_private_key(cert));
+    pins->answers = {std::string("123456")};
+    EXPECT_FALSE(key->sign_pkcs1(sha256_digest_info()));
+    auto reopened = CertificateStore::open_modules(pki().modules);
+    EXPECT_FALSE(find(*reopened, "Spare Token User"));
+}
