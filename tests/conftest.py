@@ -81,6 +81,8 @@ class Service:
         self.folder = Path(folder)
         self.env = dict(os.environ)
         self.env.setdefault("ASAN_OPTIONS", "detect_leaks=1")
+        # The service's own event texts on standard error, for tests to read.
+        self.env.setdefault("SEALDESK_LOG_EVENTS", "1")
         self.env.update(env or {})
         self.args = list(args)
         self.process = None

@@ -108,6 +108,12 @@ def test_http10_without_keep_alive_is_closed_after_the_answer(service):
     raw = raw_exchange(b"POST /echo HTTP/1.0\r\nContent-Length: 7\r\n\r\nvalue=9")
     status, headers, body = split_response(raw)
     assert status == "HTTP/1.1 200 OK" and body == b"9"
+    # An empty answer sends no body and no "Result data" text.
+    raw = raw_exchange(b"POST /nothing HTTP/1.0\r\nContent-Length: 0\r\n\r\n")
+    assert split_response(raw)[1]["content-length"] == "0" and split_response(raw)[2] == b""
+    service.stop()
+    assert service.stderr.count("Result data : ") == 1
+    assert "Result data : 9\n" in service.stderr
 
 
 def test_absolute_url_is_dispatched_by_its_path(service):
@@ -161,6 +167,7 @@ def test_clients_not_at_127_0_0_1_receive_no_byte(service, source, family, port)
     assert raw == b""
     # The service is still there for the rightful client.
     assert service.call("/echo", {"value": "ok"}) == b"ok"
+    assert service.wait_stdout(f"Client accepted: {source}\n")
 
 
 def test_port_already_taken_leaves_the_other_listener_serving(service_factory):
@@ -201,6 +208,7 @@ def test_wrong_key_password_fails_tls_but_plain_serves(service_factory, program_
     with pytest.raises((ssl.SSLError, ConnectionError)):
         service.post("/echo", {"value": "x"}, tls=True)
     assert service.call("/echo", {"value": "again"}) == b"again"
+    assert service.wait_stdout("SSL error: ")
 
 
 def test_body_over_the_bound_is_refused(service):
