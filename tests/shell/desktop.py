@@ -50,10 +50,19 @@ class Desktop:
         self.root = self.x.screen().root
         self.tray = None
         if tray:
-            self.tray = subprocess.Popen(
-                ["trayer", "--edge", "bottom", "--align", "right", "--widthtype", "request", "--height", "32"],
-                env=self.env(), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-            assert wait_until(lambda: self.find_window("panel")), "trayer did not start"
+            self.start_tray()
+
+    def start_tray(self):
+        self.tray = subprocess.Popen(
+            ["trayer", "--edge", "bottom", "--align", "right", "--widthtype", "request", "--height", "32"],
+            env=self.env(), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        assert wait_until(lambda: self.find_window("panel")), "trayer did not start"
+
+    def restart_tray(self):
+        self.tray.terminate()
+        self.tray.wait(timeout=10)
+        assert wait_until(lambda: self.find_window("panel") is None, 5)
+        self.start_tray()
 
     def env(self, extra=None):
         env = dict(os.environ)

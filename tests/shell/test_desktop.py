@@ -145,6 +145,13 @@ def test_tray_icon_menu_default_item_about_and_quit(program_folder, desktop, pro
     assert wait_until(lambda: port_open(HTTP_PORT), 10), "double-click did not run Start"
     assert echo(program)
 
+    # A tray host that restarts gets the icon back, without a new balloon.
+    balloons = desktop.tooltips()
+    desktop.restart_tray()
+    assert wait_until(desktop.tray_icon, 10), "the icon did not come back to the new tray"
+    time.sleep(1)
+    assert desktop.tooltips() <= balloons
+
     open_menu(desktop)
     choose(desktop, 2)  # About
     about = wait_until(lambda: desktop.find_window("About"), 5)
