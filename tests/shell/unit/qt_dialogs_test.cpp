@@ -49,15 +49,18 @@ std::vector<platform::CertificateChoice> sample_choices() {
     };
 }
 
-// Runs the event loop until a visible top-level dialog of type T shows up.
-template <class T>
-T* wait_for_dialog() {
+// Runs the event loop until a visible top-level dialog of type T (with the
+// given title, when one is given) shows up.
+template <class T = QDialog>
+T* wait_for_dialog(const QString& title = {}) {
     QElapsedTimer timer;
     timer.start();
     while (timer.elapsed() < 5000) {
         QApplication::processEvents(QEventLoop::AllEvents, 20);
         for (QWidget* widget : QApplication::topLevelWidgets())
-            if (auto* dialog = qobject_cast<T*>(widget); dialog && dialog->isVisible()) return dialog;
+            if (auto* dialog = qobject_cast<T*>(widget);
+                dialog && dialog->isVisible() && (title.isEmpty() || dialog->windowTitle() == title))
+                return dialog;
     }
     return nullptr;
 }
@@ -134,14 +137,7 @@ TEST(QtDialogs, RefusingCancelsOpenAndNewQuestions) {
     QtDialogs dialogs;
     platform::PinRequest request{u"Token One", 3, true};
     auto open = std::async(std::launch::async, [&] { return dialogs.enter_pin(request); });
-    QDialog* pin = nullptr;
-    QElapsedTimer timer;
-    timer.start();
-    while (!pin && timer.elapsed() < 5000) {
-        QApplication::processEvents(QEventLoop::AllEvents, 20);
-        for (QWidget* widget : QApplication::topLevelWidgets())
-            if (widget->isVisible() && widget->windowTitle() == "Token PIN") pin = qobject_cast<QDialog*>(widget);
-    }
+    QDialog* pin = wait_for_dialog("Token PIN");
     ASSERT_NE(pin, nullptr);
     QStringList labels;
     for (QLabel* label : pin->findChildren<QLabel*>()) labels << label->text();
@@ -156,13 +152,7 @@ TEST(QtDialogs, RefusingCancelsOpenAndNewQuestions) {
 
     dialogs.allow_questions();
     auto typed = std::async(std::launch::async, [&] { return dialogs.enter_pin({u"T", -1, false}); });
-    pin = nullptr;
-    timer.restart();
-    while (!pin && timer.elapsed() < 5000) {
-        QApplication::processEvents(QEventLoop::AllEvents, 20);
-        for (QWidget* widget : QApplication::topLevelWidgets())
-            if (widget->isVisible() && widget->windowTitle() == "Token PIN") pin = qobject_cast<QDialog*>(widget);
-    }
+    pin = wait_for_dialog("Token PIN");
     ASSERT_NE(pin, nullptr);
     for (QLabel* label : pin->findChildren<QLabel*>()) EXPECT_NE(label->text(), "Tries left:");
     pin->findChild<QLineEdit*>()->setText(QString::fromUtf8("12\xc3\xa9"));
