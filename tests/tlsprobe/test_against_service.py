@@ -10,5 +10,4 @@ def test_33_connections_to_the_service(service):
     for connection in run.connections.values():
         # The fixed request names no operation: an empty 200 answer, then close.
         assert connection.data.startswith(b"HTTP/1.1 200 OK\r\nContent-Length: 0\r\n")
-    service.stop()
-    assert service.stderr.count("Client accepted: 127.0.0.1") == 33
+    assert service.log().count(b"Method: GET | URL: /testfile\n") == 33
