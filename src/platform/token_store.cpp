@@ -93,6 +93,15 @@ UI_METHOD* prompt_method() {
     return method;
 }
 
+// Closes every session of the slot: flipping the session mode makes libp11
+// close all of them. The token forgets its login with them.
+void close_all_sessions(PKCS11_SLOT* slot) {
+    PKCS11_open_session(slot, 1);
+    PKCS11_open_session(slot, 0);
+    PKCS11_logout(slot);  // resets libp11's cached login state
+    ERR_clear_error();
+}
+
 }  // namespace
 
 // A module file opened with libp11. Everything below runs under `lock`.
@@ -137,31 +146,49 @@ public:
 
     // Brings libp11's slot list up to date when tokens came or went (or a
     // software token renumbered its slots). libp11 0.4.12's own update of a
-    // slot list crashes once certificates were enumerated, so the module is
-    // asked directly which initialised tokens it has, and libp11's view is
-    // rebuilt only when that differs from it.
+    // slot list crashes once certificates were enumerated, and its
+    // enumeration fails as a whole when one slot answers with an error (as a
+    // software token's slot does once the token is deleted under it). So the
+    // module is asked directly which initialised tokens it has; libp11's view
+    // is rebuilt when that changed, kept when rebuilding fails, and only
+    // tokens the module still reports are used.
     void refresh() {
-        if (!enumerated_ || current_tokens() != libp11_tokens()) reenumerate();
+        TokenMap now = current_tokens();
+        if (enumerated_ && now == view_) return;
+        view_ = std::move(now);
+        reenumerate();
     }
 
     // Drops every slot object (and with it every key and session libp11 has
     // for this module, so the token forgets its login) and enumerates anew.
     void reenumerate() {
-        if (slots_) PKCS11_release_all_slots(ctx_, slots_, nslots_);
-        slots_ = nullptr;
-        nslots_ = 0;
-        if (PKCS11_enumerate_slots(ctx_, &slots_, &nslots_) != 0) {
+        PKCS11_SLOT* slots = nullptr;
+        unsigned count = 0;
+        if (PKCS11_enumerate_slots(ctx_, &slots, &count) != 0) {
             ERR_clear_error();
-            slots_ = nullptr;
-            nslots_ = 0;
+            // The failed attempt closed the module's sessions of every slot
+            // it had reached; start the remaining slot objects afresh.
+            for (unsigned i = 0; i < nslots_; ++i)
+                if (slots_[i].token) close_all_sessions(&slots_[i]);
+            if (!enumerated_) view_ = {};
+            enumerated_ = true;
+            return;
         }
+        if (slots_) PKCS11_release_all_slots(ctx_, slots_, nslots_);
+        slots_ = slots;
+        nslots_ = count;
+        if (!functions_) view_ = libp11_tokens();
         enumerated_ = true;
     }
 
     std::vector<PKCS11_SLOT*> initialised_tokens() {
         std::vector<PKCS11_SLOT*> out;
-        for (unsigned i = 0; i < nslots_; ++i)
-            if (slots_[i].token && slots_[i].token->initialized) out.push_back(&slots_[i]);
+        for (unsigned i = 0; i < nslots_; ++i) {
+            PKCS11_SLOT* slot = &slots_[i];
+            if (!slot->token || !slot->token->initialized) continue;
+            auto it = view_.find(PKCS11_get_slotid_from_slot(slot));
+            if (it != view_.end() && it->second == identity_of(slot->token)) out.push_back(slot);
+        }
         return out;
     }
 
@@ -178,7 +205,7 @@ private:
 
     TokenMap current_tokens() const {
         TokenMap tokens;
-        if (!functions_) return libp11_tokens();  // cannot ask: trust libp11
+        if (!functions_) return view_;  // cannot ask: libp11's last view stands
         CK_ULONG count = 0;
         if (functions_->C_GetSlotList(CK_TRUE, nullptr, &count) != CKR_OK) return tokens;
         std::vector<CK_SLOT_ID> ids(count);
@@ -207,6 +234,7 @@ private:
     PKCS11_CTX* ctx_ = nullptr;
     bool loaded_ = false;
     bool enumerated_ = false;
+    TokenMap view_;  // the initialised tokens the module reported last
     void* library_ = nullptr;
     CK_FUNCTION_LIST* functions_ = nullptr;
     PKCS11_SLOT* slots_ = nullptr;
@@ -256,22 +284,16 @@ PKCS11_KEY* find_key(PKCS11_TOKEN* token, const Bytes& id) {
     return nullptr;
 }
 
-// Closes every session of the slot: flipping the session mode makes libp11
-// close all of them. The token forgets its login with them.
-void close_all_sessions(PKCS11_SLOT* slot) {
-    PKCS11_open_session(slot, 1);
-    PKCS11_open_session(slot, 0);
-    PKCS11_logout(slot);  // resets libp11's cached login state
-    ERR_clear_error();
-}
-
 }  // namespace
 
 std::vector<ModuleEntry> registered_modules() {
     std::vector<ModuleEntry> entries;
     // Listed without initialising; released at once so that p11-kit never
     // finalises a module that libp11 then uses.
+    // p11-kit says in one line on standard error which module it skipped.
+    p11_kit_be_loud();
     CK_FUNCTION_LIST** modules = p11_kit_modules_load(nullptr, 0);
+    p11_kit_be_quiet();
     if (!modules) return entries;
     for (CK_FUNCTION_LIST** m = modules; *m; ++m) {
         ModuleEntry entry;
@@ -372,8 +394,22 @@ std::shared_ptr<PrivateKey> acquire_private_key(const CertificateHandle& certifi
         ERR_clear_error();
         logged_in = 0;
     }
-    // A token that hides its private objects until login may hold the key.
-    if (slot->token->loginRequired && !logged_in) return std::make_shared<PrivateKey>(certificate);
+    if (!slot->token->loginRequired || logged_in) return nullptr;
+    // The token hides its private objects until login. When it shows public
+    // keys, the public half with the same CKA_ID tells whether the private key
+    // is there; a token without public key objects may still hold it, which
+    // the login will tell.
+    PKCS11_KEY* public_keys = nullptr;
+    unsigned count = 0;
+    if (PKCS11_enumerate_public_keys(slot->token, &public_keys, &count) != 0) {
+        ERR_clear_error();
+        count = 0;
+    }
+    if (count == 0) return std::make_shared<PrivateKey>(certificate);
+    const Bytes& id = certificate->key_id();
+    for (unsigned i = 0; i < count; ++i)
+        if (public_keys[i].id_len == id.size() && std::memcmp(public_keys[i].id, id.data(), id.size()) == 0)
+            return std::make_shared<PrivateKey>(certificate);
     return nullptr;
 }
 

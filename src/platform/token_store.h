@@ -112,8 +112,9 @@ private:
 };
 
 // The platform's private key acquisition: succeeds when the certificate's
-// token is present and either shows the key or needs a login before its
-// private objects can be seen (the key is then looked up after login).
+// token is present and either shows the key, or needs a login before its
+// private objects can be seen and shows the key's public half (or no public
+// keys at all); the key itself is then looked up after login.
 std::shared_ptr<PrivateKey> acquire_private_key(const CertificateHandle& certificate);
 
 }  // namespace sealdesk::platform

@@ -1,5 +1,7 @@
 #include "routing/route_table.h"
 
+#include "certificates/operations.h"
+#include "revocation/ocsp.h"
 #include "routing/last_error.h"
 #include "text/text.h"
 
@@ -16,7 +18,22 @@ int get_last_err(std::string& result, const FormMap&) {
 // fields through FormMap::integer) and calls its operation.
 const std::vector<Route> g_routes = {
     {"/echo", [](std::string& r, const FormMap& f) { r = f.text("value"); return 0; }},
+    // Both forms of "/getSession" (with and without `liblist`) behave alike.
+    {"/getSession", [](std::string& r, const FormMap&) { return get_session(r); }},
     {"/getLastErr", get_last_err},
+    {"/getCertificate", [](std::string& r, const FormMap& f) { return get_certificate(r, f.text("sessionID")); }},
+    {"/getCertSNB", [](std::string& r, const FormMap&) { return get_cert_serial(r); }},
+    {"/getCertCN", [](std::string& r, const FormMap&) { return get_cert_cn(r); }},
+    {"/getCertDN", [](std::string& r, const FormMap&) { return get_cert_dn(r); }},
+    {"/getCertIssuer", [](std::string& r, const FormMap&) { return get_cert_issuer(r); }},
+    {"/getCertValidDate", [](std::string& r, const FormMap&) { return get_cert_valid_date(r); }},
+    {"/getCertExpireDate", [](std::string& r, const FormMap&) { return get_cert_expire_date(r); }},
+    {"/getThumprint", [](std::string& r, const FormMap& f) { return get_thumbprint(r, f.text("sessionID")); }},
+    {"/configOCSP",
+     [](std::string& r, const FormMap& f) { return config_ocsp(r, f.text("isOCSP"), f.text("sessionID")); }},
+    {"/getSignCert", [](std::string& r, const FormMap& f) { return get_sign_cert(r, f.text("sessionID")); }},
+    {"/setTimeVerify",
+     [](std::string& r, const FormMap& f) { return set_time_verify(r, f.text("timeServer"), f.text("sessionID")); }},
 };
 
 }  // namespace

@@ -114,6 +114,9 @@ TEST_F(TokenStore, ListsCertificatesOfInitialisedTokensOnceWithTheirProvider) {
     EXPECT_EQ(vn, 1u);
     EXPECT_TRUE(find(*store, "Spare Token User"));
     EXPECT_TRUE(find(*store, "No Key User"));
+    // Before any login: the key's public half decides.
+    EXPECT_TRUE(acquire_private_key(find(*store, "Expired User")));
+    EXPECT_FALSE(acquire_private_key(find(*store, "No Key User")));
 }
 
 TEST_F(TokenStore, WrongPinIsAskedAgainThenTheKeySigns) {
@@ -183,4 +186,5 @@ TEST_F(TokenStore, TokenPulledOutFailsAcquisitionAndUse) {
     EXPECT_FALSE(key->sign_pkcs1(sha256_digest_info()));
     auto reopened = CertificateStore::open_modules(pki().modules);
     EXPECT_FALSE(find(*reopened, "Spare Token User"));
+    EXPECT_TRUE(find(*reopened, "Future User"));
 }
