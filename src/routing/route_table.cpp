@@ -3,6 +3,7 @@
 #include "certificates/operations.h"
 #include "revocation/ocsp.h"
 #include "routing/last_error.h"
+#include "signing/data_signing.h"
 #include "text/text.h"
 
 namespace sealdesk {
@@ -28,7 +29,25 @@ const std::vector<Route> g_routes = {
     {"/getCertIssuer", [](std::string& r, const FormMap&) { return get_cert_issuer(r); }},
     {"/getCertValidDate", [](std::string& r, const FormMap&) { return get_cert_valid_date(r); }},
     {"/getCertExpireDate", [](std::string& r, const FormMap&) { return get_cert_expire_date(r); }},
+    {"/Sign", [](std::string& r, const FormMap& f) { return sign_message(r, f.text("inData"), f.text("sessionID")); }},
+    {"/Verify",
+     [](std::string& r, const FormMap& f) {
+         return verify_message(r, f.text("signature"), f.text("inData"), f.text("sessionID"));
+     }},
     {"/getThumprint", [](std::string& r, const FormMap& f) { return get_thumbprint(r, f.text("sessionID")); }},
+    {"/signHash",
+     [](std::string& r, const FormMap& f) {
+         return sign_hash(r, f.text("HashOpt"), f.text("HashVal"), f.text("sessionID"));
+     }},
+    {"/signPKCS7Hash",
+     [](std::string& r, const FormMap& f) {
+         return sign_pkcs7_hash(r, f.text("HashOpt"), f.text("HashVal"), f.text("sessionID"));
+     }},
+    {"/signPKCS1", [](std::string& r, const FormMap& f) { return sign_pkcs1(r, f.text("inData"), f.text("sessionID")); }},
+    {"/DCSigner",
+     [](std::string& r, const FormMap& f) {
+         return dc_signer(r, f.text("HashOpt"), f.text("HashVal"), f.text("sessionID"));
+     }},
     {"/configOCSP",
      [](std::string& r, const FormMap& f) { return config_ocsp(r, f.text("isOCSP"), f.text("sessionID")); }},
     {"/getSignCert", [](std::string& r, const FormMap& f) { return get_sign_cert(r, f.text("sessionID")); }},
