@@ -35,9 +35,12 @@ enum class ProviderFailure { None, HashObject, Signature };
 ProviderFailure sign_on_provider(const platform::CryptProvider& provider, platform::HashAlgorithm algorithm,
                                  const Bytes& input, bool input_is_hash, Bytes& signature);
 
-// The signing step of "/signHash" and "/DCSigner": the request's hash value
-// signed as it is. Returns 0, or the code (100200 hash object, 100203
-// signature), written into the last-error text.
-int sign_request_hash(std::string& result, const HashRequest& request, Bytes& signature);
+// The "/signHash" steps up to the signature: the common start, then the
+// request's hash value signed as it is. Returns 0 with the signature (most
+// significant byte first) and `request` filled, or the code (those of the
+// start, 100200 hash object, 100203 signature), written into the last-error
+// text. "/DCSigner" signs exactly so.
+int sign_hash_steps(std::string& result, const std::string& hash_opt, const std::string& hash_val,
+                    const std::string& session_id, HashRequest& request, Bytes& signature);
 
 }  // namespace sealdesk

@@ -93,7 +93,9 @@ ProviderFailure sign_on_provider(const platform::CryptProvider& provider, platfo
     return ProviderFailure::None;
 }
 
-int sign_request_hash(std::string& result, const HashRequest& request, Bytes& signature) {
+int sign_hash_steps(std::string& result, const std::string& hash_opt, const std::string& hash_val,
+                    const std::string& session_id, HashRequest& request, Bytes& signature) {
+    if (int code = begin_hash_signing(result, hash_opt, hash_val, session_id, request)) return code;
     switch (sign_on_provider(*request.provider, request.algorithm, request.hash, true, signature)) {
     case ProviderFailure::HashObject: return fail_with(result, u"100200");
     case ProviderFailure::Signature: return fail_with(result, u"100203");
@@ -105,9 +107,8 @@ int sign_request_hash(std::string& result, const HashRequest& request, Bytes& si
 int sign_hash(std::string& result, const std::string& hash_opt, const std::string& hash_val,
               const std::string& session_id) {
     HashRequest request;
-    if (int code = begin_hash_signing(result, hash_opt, hash_val, session_id, request)) return code;
     Bytes signature;
-    if (int code = sign_request_hash(result, request, signature)) return code;
+    if (int code = sign_hash_steps(result, hash_opt, hash_val, session_id, request, signature)) return code;
     result = utf8_response(ascii_to_wide(base64_encode(signature)));
     return 0;
 }

@@ -62,9 +62,8 @@ std::string utc_time_stamp(std::time_t when) {
 int dc_signer(std::string& result, const std::string& hash_opt, const std::string& hash_val,
               const std::string& session_id) {
     HashRequest request;
-    if (int code = begin_hash_signing(result, hash_opt, hash_val, session_id, request)) return code;
     Bytes signature;
-    if (int code = sign_request_hash(result, request, signature)) return code;
+    if (int code = sign_hash_steps(result, hash_opt, hash_val, session_id, request, signature)) return code;
     RemoteSignature answer;
     answer.data_to_be_signed = hash_val;
     answer.pkcs1_signature = base64_encode(signature);
