@@ -11,12 +11,19 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <algorithm>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <mutex>
 #include <set>
 
 #include "platform/dialogs.h"
+
+// Where p11-kit looks for a module named without a folder.
+#ifndef P11_MODULE_PATH
+#define P11_MODULE_PATH "/usr/lib/x86_64-linux-gnu/pkcs11"
+#endif
 
 namespace sealdesk::platform {
 
@@ -286,8 +293,50 @@ PKCS11_KEY* find_key(PKCS11_TOKEN* token, const Bytes& id) {
 
 }  // namespace
 
-std::vector<ModuleEntry> registered_modules() {
+namespace {
+
+// Module files in p11-kit's format ("key: value" lines) in the folder named by
+// SEALDESK_PKCS11_MODULES. p11-kit never reads a user's own registry for
+// root, so this is how a root session registers a token for the service
+// alone (the demo token does). They come before p11-kit's modules.
+std::vector<ModuleEntry> extra_modules() {
     std::vector<ModuleEntry> entries;
+    const char* folder = std::getenv("SEALDESK_PKCS11_MODULES");
+    if (!folder || !*folder) return entries;
+    std::error_code ec;
+    std::vector<std::filesystem::path> files;
+    for (const auto& item : std::filesystem::directory_iterator(folder, ec))
+        if (item.path().extension() == ".module") files.push_back(item.path());
+    std::sort(files.begin(), files.end());
+    for (const auto& file : files) {
+        ModuleEntry entry;
+        entry.name = file.stem().string();
+        std::ifstream in(file);
+        std::string line;
+        while (std::getline(in, line)) {
+            std::size_t colon = line.find(':');
+            if (line.empty() || line[0] == '#' || colon == std::string::npos) continue;
+            std::string key = line.substr(0, colon);
+            std::string value = line.substr(colon + 1);
+            value.erase(0, value.find_first_not_of(" \t"));
+            while (!value.empty() && (value.back() == ' ' || value.back() == '\t' || value.back() == '\r'))
+                value.pop_back();
+            if (key == "module") entry.path = value;
+            else if (key == "x-provider-name") entry.provider = wide_from_config(value);
+            else if (key == "x-init-reserved") entry.init_args = value;
+        }
+        if (entry.path.empty()) continue;
+        if (entry.path.find('/') == std::string::npos) entry.path = P11_MODULE_PATH "/" + entry.path;
+        if (entry.provider.empty()) entry.provider = wide_from_config(entry.name);
+        entries.push_back(std::move(entry));
+    }
+    return entries;
+}
+
+}  // namespace
+
+std::vector<ModuleEntry> registered_modules() {
+    std::vector<ModuleEntry> entries = extra_modules();
     // Listed without initialising; released at once so that p11-kit never
     // finalises a module that libp11 then uses.
     // p11-kit says in one line on standard error which module it skipped.

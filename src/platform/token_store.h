@@ -33,7 +33,9 @@ struct ModuleEntry {
     std::string init_args;      // x-init-reserved, passed to the module's initialisation
 };
 
-// The modules registered with p11-kit, in p11-kit's order.
+// The modules registered with p11-kit, in p11-kit's order, after those of
+// the folder named by SEALDESK_PKCS11_MODULES (module files in p11-kit's
+// format; p11-kit ignores a user's own registry for root).
 std::vector<ModuleEntry> registered_modules();
 
 // Which token a certificate or key lives on. Slot ids change (software
