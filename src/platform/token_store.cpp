@@ -169,6 +169,10 @@ public:
     // Drops every slot object (and with it every key and session libp11 has
     // for this module, so the token forgets its login) and enumerates anew.
     void reenumerate() {
+        // An enumeration that would fail is not tried: its failure closes
+        // the sessions of the good slots too, and libp11 leaks what it had
+        // built up to the failing slot.
+        if (enumerated_ && !enumerable()) return;
         PKCS11_SLOT* slots = nullptr;
         unsigned count = 0;
         if (PKCS11_enumerate_slots(ctx_, &slots, &count) != 0) {
@@ -228,6 +232,26 @@ private:
                           field(info.model, sizeof info.model), field(info.serialNumber, sizeof info.serialNumber)};
         }
         return tokens;
+    }
+
+    // Whether every slot answers as libp11's enumeration requires: a slot
+    // that says it holds a token must describe it or say it is gone.
+    bool enumerable() const {
+        if (!functions_) return true;
+        CK_ULONG count = 0;
+        if (functions_->C_GetSlotList(CK_FALSE, nullptr, &count) != CKR_OK) return false;
+        std::vector<CK_SLOT_ID> ids(count);
+        if (count && functions_->C_GetSlotList(CK_FALSE, ids.data(), &count) != CKR_OK) return false;
+        ids.resize(count);
+        for (CK_SLOT_ID id : ids) {
+            CK_SLOT_INFO slot{};
+            if (functions_->C_GetSlotInfo(id, &slot) != CKR_OK) return false;
+            if (!(slot.flags & CKF_TOKEN_PRESENT)) continue;
+            CK_TOKEN_INFO token{};
+            CK_RV rv = functions_->C_GetTokenInfo(id, &token);
+            if (rv != CKR_OK && rv != CKR_TOKEN_NOT_PRESENT && rv != CKR_TOKEN_NOT_RECOGNIZED) return false;
+        }
+        return true;
     }
 
     TokenMap libp11_tokens() const {

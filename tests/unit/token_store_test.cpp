@@ -1,6 +1,8 @@
 // The token layer against real software tokens (SoftHSM2 and NSS's token)
 // made by the test PKI fixture: certificates, key acquisition, login through
 // the PIN dialog, signatures checked with OpenSSL against the certificate.
+// ctest runs each test in a process of its own (fresh tokens and logins);
+// they assume that, since a module's login lasts as long as the process.
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
 #include <openssl/rsa.h>
