@@ -7,6 +7,7 @@
 #include <openssl/evp.h>
 #include <openssl/rsa.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <deque>
 #include <filesystem>
@@ -15,6 +16,7 @@
 
 #include "platform/cert_names.h"
 #include "platform/dialogs.h"
+#include "platform/provider.h"
 #include "platform/token_store.h"
 
 using namespace sealdesk;
@@ -189,4 +191,31 @@ TEST_F(TokenStore, TokenPulledOutFailsAcquisitionAndUse) {
     auto reopened = CertificateStore::open_modules(pki().modules);
     EXPECT_FALSE(find(*reopened, "Spare Token User"));
     EXPECT_TRUE(find(*reopened, "Future User"));
+}
+
+TEST_F(TokenStore, ProviderSignsTheDigestInfoLeastSignificantByteFirst) {
+    auto cert = find(*store, "Unknown User");
+    ASSERT_TRUE(cert);
+    auto key = acquire_private_key(cert);
+    ASSERT_TRUE(key);
+    pins->answers = {std::string("123456")};
+    const std::string data = "xin chào";
+    for (unsigned algorithm : {kCalgMd5, kCalgSha1, kCalgSha256}) {
+        auto hash = HashObject::create(algorithm);
+        ASSERT_TRUE(hash);
+        ASSERT_TRUE(hash->hash_data(data.data(), data.size()));
+        auto signature = hash->sign(*key);
+        ASSERT_TRUE(signature) << algorithm;
+        std::reverse(signature->begin(), signature->end());
+        Bytes info = digest_info_prefix(algorithm);
+        Bytes digest = *hash->value();
+        info.insert(info.end(), digest.begin(), digest.end());
+        EXPECT_TRUE(verifies(cert, info, *signature)) << algorithm;
+    }
+    // A hash value given directly must have the algorithm's size.
+    auto hash = HashObject::create(kCalgSha256);
+    EXPECT_FALSE(hash->set_hash_value(Bytes(20)));
+    EXPECT_TRUE(hash->set_hash_value(Bytes(32, 7)));
+    EXPECT_FALSE(hash->hash_data("x", 1));
+    EXPECT_FALSE(HashObject::create(0x800E));
 }
