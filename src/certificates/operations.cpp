@@ -59,30 +59,22 @@ int get_thumbprint(std::string& result, const std::string& session_id) {
     return 0;
 }
 
-int get_cert_serial(std::string& result) {
-    result = utf8_response(certificate_texts().serial);
+namespace {
+
+// The getters answer their text as it stands, the mark alone when empty.
+int answer_text(std::string& result, std::u16string CertificateTexts::*text) {
+    result = utf8_response(certificate_texts().*text);
     return 0;
 }
-int get_cert_cn(std::string& result) {
-    result = utf8_response(certificate_texts().subject_name);
-    return 0;
-}
-int get_cert_dn(std::string& result) {
-    result = utf8_response(certificate_texts().subject_dn);
-    return 0;
-}
-int get_cert_issuer(std::string& result) {
-    result = utf8_response(certificate_texts().issuer_name);
-    return 0;
-}
-int get_cert_valid_date(std::string& result) {
-    result = utf8_response(certificate_texts().valid_from);
-    return 0;
-}
-int get_cert_expire_date(std::string& result) {
-    result = utf8_response(certificate_texts().valid_to);
-    return 0;
-}
+
+}  // namespace
+
+int get_cert_serial(std::string& result) { return answer_text(result, &CertificateTexts::serial); }
+int get_cert_cn(std::string& result) { return answer_text(result, &CertificateTexts::subject_name); }
+int get_cert_dn(std::string& result) { return answer_text(result, &CertificateTexts::subject_dn); }
+int get_cert_issuer(std::string& result) { return answer_text(result, &CertificateTexts::issuer_name); }
+int get_cert_valid_date(std::string& result) { return answer_text(result, &CertificateTexts::valid_from); }
+int get_cert_expire_date(std::string& result) { return answer_text(result, &CertificateTexts::valid_to); }
 
 int set_time_verify(std::string& result, const std::string& time_server, const std::string& session_id) {
     if (!check_session(session_id)) return fail_with(result, u"101200");

@@ -214,15 +214,21 @@ private:
 
     using TokenMap = std::map<unsigned long, TokenIdentity>;
 
+    // The module's slots (only those holding a token, or all).
+    std::optional<std::vector<CK_SLOT_ID>> slot_ids(bool with_token) const {
+        CK_BBOOL present = with_token ? CK_TRUE : CK_FALSE;
+        CK_ULONG count = 0;
+        if (functions_->C_GetSlotList(present, nullptr, &count) != CKR_OK) return std::nullopt;
+        std::vector<CK_SLOT_ID> ids(count);
+        if (count && functions_->C_GetSlotList(present, ids.data(), &count) != CKR_OK) return std::nullopt;
+        ids.resize(count);
+        return ids;
+    }
+
     TokenMap current_tokens() const {
         TokenMap tokens;
         if (!functions_) return view_;  // cannot ask: libp11's last view stands
-        CK_ULONG count = 0;
-        if (functions_->C_GetSlotList(CK_TRUE, nullptr, &count) != CKR_OK) return tokens;
-        std::vector<CK_SLOT_ID> ids(count);
-        if (count && functions_->C_GetSlotList(CK_TRUE, ids.data(), &count) != CKR_OK) return tokens;
-        ids.resize(count);
-        for (CK_SLOT_ID id : ids) {
+        for (CK_SLOT_ID id : slot_ids(true).value_or(std::vector<CK_SLOT_ID>{})) {
             CK_TOKEN_INFO info{};
             if (functions_->C_GetTokenInfo(id, &info) != CKR_OK || !(info.flags & CKF_TOKEN_INITIALIZED)) continue;
             auto field = [](const unsigned char* p, std::size_t n) {
@@ -238,12 +244,9 @@ private:
     // that says it holds a token must describe it or say it is gone.
     bool enumerable() const {
         if (!functions_) return true;
-        CK_ULONG count = 0;
-        if (functions_->C_GetSlotList(CK_FALSE, nullptr, &count) != CKR_OK) return false;
-        std::vector<CK_SLOT_ID> ids(count);
-        if (count && functions_->C_GetSlotList(CK_FALSE, ids.data(), &count) != CKR_OK) return false;
-        ids.resize(count);
-        for (CK_SLOT_ID id : ids) {
+        auto ids = slot_ids(false);
+        if (!ids) return false;
+        for (CK_SLOT_ID id : *ids) {
             CK_SLOT_INFO slot{};
             if (functions_->C_GetSlotInfo(id, &slot) != CKR_OK) return false;
             if (!(slot.flags & CKF_TOKEN_PRESENT)) continue;
