@@ -16,7 +16,7 @@
 
 #include "platform/cert_names.h"
 #include "platform/dialogs.h"
-#include "platform/provider.h"
+#include "platform/crypt_provider.h"
 #include "platform/token_store.h"
 
 using namespace sealdesk;
@@ -196,26 +196,29 @@ TEST_F(TokenStore, TokenPulledOutFailsAcquisitionAndUse) {
 TEST_F(TokenStore, ProviderSignsTheDigestInfoLeastSignificantByteFirst) {
     auto cert = find(*store, "Unknown User");
     ASSERT_TRUE(cert);
-    auto key = acquire_private_key(cert);
-    ASSERT_TRUE(key);
+    auto provider = CryptProvider::acquire(cert);
+    ASSERT_TRUE(provider);
     pins->answers = {std::string("123456")};
     const std::string data = "xin chào";
-    for (unsigned algorithm : {kCalgMd5, kCalgSha1, kCalgSha256}) {
-        auto hash = HashObject::create(algorithm);
+    const std::pair<HashAlgorithm, const EVP_MD*> algorithms[] = {
+        {HashAlgorithm::Md5, EVP_md5()}, {HashAlgorithm::Sha1, EVP_sha1()}, {HashAlgorithm::Sha256, EVP_sha256()}};
+    for (const auto& [algorithm, md] : algorithms) {
+        auto hash = provider->create_hash(algorithm);
         ASSERT_TRUE(hash);
         ASSERT_TRUE(hash->hash_data(data.data(), data.size()));
-        auto signature = hash->sign(*key);
-        ASSERT_TRUE(signature) << algorithm;
+        auto signature = hash->sign();
+        ASSERT_TRUE(signature) << static_cast<unsigned>(algorithm);
         std::reverse(signature->begin(), signature->end());
         Bytes info = digest_info_prefix(algorithm);
-        Bytes digest = *hash->value();
-        info.insert(info.end(), digest.begin(), digest.end());
-        EXPECT_TRUE(verifies(cert, info, *signature)) << algorithm;
+        unsigned char digest[EVP_MAX_MD_SIZE];
+        unsigned int length = 0;
+        ASSERT_EQ(EVP_Digest(data.data(), data.size(), digest, &length, md, nullptr), 1);
+        info.insert(info.end(), digest, digest + length);
+        EXPECT_TRUE(verifies(cert, info, *signature)) << static_cast<unsigned>(algorithm);
     }
     // A hash value given directly must have the algorithm's size.
-    auto hash = HashObject::create(kCalgSha256);
+    auto hash = provider->create_hash(HashAlgorithm::Sha256);
     EXPECT_FALSE(hash->set_hash_value(Bytes(20)));
     EXPECT_TRUE(hash->set_hash_value(Bytes(32, 7)));
     EXPECT_FALSE(hash->hash_data("x", 1));
-    EXPECT_FALSE(HashObject::create(0x800E));
 }
