@@ -79,6 +79,15 @@ def test_sign_works_again_after_a_cancelled_pin(signer, pki, tmp_path):
     assert cms_verify(tmp_path, pki, base64.b64decode(answer)).returncode == 0
 
 
+def test_wrong_pin_is_asked_again_and_the_right_one_signs(signer, pki, tmp_path):
+    svc, vn = signer, pki.certs["vn"]
+    svc.answer(f"certificate {vn.thumbprint}", "pin 000000", f"pin {USER_PIN}")
+    answer = svc.text("/Sign", {"inData": b64(b"abc"), "sessionID": svc.session()})
+    assert answer is not None, svc.error()
+    assert cms_verify(tmp_path, pki, base64.b64decode(answer)).returncode == 0
+    assert [line.split(" ")[0] for line in svc.dialog_log()] == ["certificate", "pin", "pin"]
+
+
 def detached_signature(tmp_path, cert, content: bytes, *extra) -> str:
     """A detached signature made by openssl with the certificate's key file."""
     data = tmp_path / "signed.bin"
