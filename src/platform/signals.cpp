@@ -10,9 +10,17 @@
 namespace sealdesk::platform {
 namespace {
 
-std::mutex g_lock;
-std::function<void()> g_action;
-bool g_thread_started = false;
+// Never destroyed: the signal thread may still be inside sigwait, or run a
+// late signal's action, while the process runs its exit handlers.
+struct SignalState {
+    std::mutex lock;
+    std::function<void()> action;
+    bool thread_started = false;
+};
+SignalState& state() {
+    static SignalState* instance = new SignalState;
+    return *instance;
+}
 
 sigset_t stop_signals() {
     sigset_t set;
@@ -29,8 +37,8 @@ void signal_loop() {
         if (sigwait(&set, &signal_number) != 0) continue;
         std::function<void()> action;
         {
-            std::lock_guard lock(g_lock);
-            action = g_action;
+            std::lock_guard lock(state().lock);
+            action = state().action;
         }
         if (action) action();
     }
@@ -44,14 +52,15 @@ void block_stop_signals() {
 }
 
 void set_stop_signal_action(std::function<void()> action) {
-    std::lock_guard lock(g_lock);
-    g_action = std::move(action);
-    if (!g_thread_started) {
+    SignalState& s = state();
+    std::lock_guard lock(s.lock);
+    s.action = std::move(action);
+    if (!s.thread_started) {
         // The signals must be blocked in every thread for sigwait to see them;
         // block them here too in case the program did not do it first.
         block_stop_signals();
         std::thread(signal_loop).detach();
-        g_thread_started = true;
+        s.thread_started = true;
     }
 }
 

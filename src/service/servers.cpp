@@ -30,8 +30,15 @@ std::unique_ptr<TElSharedResource> g_request_log_lock;
 std::unique_ptr<TElX509Certificate> g_certificate;
 std::unique_ptr<TElMemoryCertStorage> g_storage;
 
-std::mutex g_hook_lock;
-std::function<void()> g_signal_stop_hook;
+// Never destroyed, as the signal thread may read it while the process ends.
+struct SignalHook {
+    std::mutex lock;
+    std::function<void()> hook;
+};
+SignalHook& signal_hook() {
+    static SignalHook* instance = new SignalHook;
+    return *instance;
+}
 
 // The service's texts about itself are dropped; SEALDESK_LOG_EVENTS=1 shows
 // them on standard error for diagnosis.
@@ -70,8 +77,8 @@ void stop_on_signal() {
     StopServers();
     std::function<void()> hook;
     {
-        std::lock_guard guard(g_hook_lock);
-        hook = g_signal_stop_hook;
+        std::lock_guard guard(signal_hook().lock);
+        hook = signal_hook().hook;
     }
     if (hook) hook();
 }
@@ -89,8 +96,8 @@ std::string ServiceFolder() {
 
 void SetSignalStopHook(std::function<void()> hook) {
     {
-        std::lock_guard guard(g_hook_lock);
-        g_signal_stop_hook = std::move(hook);
+        std::lock_guard guard(signal_hook().lock);
+        signal_hook().hook = std::move(hook);
     }
     // Signals must stop the service even when a start failed before it
     // could install the action itself.

@@ -16,18 +16,24 @@
 namespace {
 
 int run_headless() {
-    std::mutex lock;
-    std::condition_variable stopped;
-    bool done = false;
-    sealdesk::SetSignalStopHook([&] {
-        std::lock_guard guard(lock);
-        done = true;
-        stopped.notify_all();
+    // The stop hook runs on the signal thread, possibly again for a second
+    // signal while main is already returning: what it touches must outlive
+    // main, so it is never destroyed.
+    struct Stopped {
+        std::mutex lock;
+        std::condition_variable changed;
+        bool done = false;
+    };
+    static Stopped* stopped = new Stopped;
+    sealdesk::SetSignalStopHook([] {
+        std::lock_guard guard(stopped->lock);
+        stopped->done = true;
+        stopped->changed.notify_all();
     });
     std::thread starter(sealdesk::StartServers);
     starter.join();
-    std::unique_lock guard(lock);
-    stopped.wait(guard, [&] { return done; });
+    std::unique_lock guard(stopped->lock);
+    stopped->changed.wait(guard, [] { return stopped->done; });
     return 0;
 }
 
