@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <system_error>
 
 #include "platform/operator_override.h"
 #include "toolkit/sb_exception.h"
@@ -250,7 +251,14 @@ void THTTPSServerListeningThread::Run() {
             connections.Add(connection);
             list_lock.DoneWrite();
             locked = false;
-            connection->Start();
+            try {
+                connection->Start();
+            } catch (const std::system_error& e) {
+                // No thread to be had just now: drop this client, keep listening.
+                std::fprintf(stderr, "sealdesk: cannot serve a client on port %u: %s\n", socket.ListenPort,
+                             e.what());
+                connection->finished = true;
+            }
         }
     } catch (const std::exception& e) {
         if (locked) list_lock.DoneWrite();
