@@ -6,6 +6,8 @@
 #include <openssl/x509v3.h>
 #include <poll.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -41,11 +43,20 @@ X509* ca_candidate(const std::map<std::string, std::string>& entries, const std:
     }
 }
 
-// Waits until `fd` is ready for `events`: 1 ready, 0 timed out, -1 failed.
-int wait_for(int fd, short events) {
+// The whole exchange with one responder, however it trickles: each single
+// wait is bounded above, and this bounds their sum, so that a responder that
+// sends a byte every few seconds cannot hold the request for ever.
+constexpr auto kExchangeLimit = std::chrono::milliseconds(2 * kWaitMilliseconds);
+
+// Waits until `fd` is ready for `events`, at most one single wait and never
+// past `deadline`: 1 ready, 0 timed out, -1 failed.
+int wait_for(int fd, short events, std::chrono::steady_clock::time_point deadline) {
     pollfd p{fd, events, 0};
     for (;;) {
-        int n = poll(&p, 1, kWaitMilliseconds);
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) return 0;
+        const int timeout = static_cast<int>(std::min<long long>(left.count(), kWaitMilliseconds));
+        int n = poll(&p, 1, timeout);
         if (n < 0 && errno == EINTR) continue;
         return n < 0 ? -1 : n == 0 ? 0 : 1;
     }
@@ -56,6 +67,7 @@ OCSP_RESPONSE* query_responder(const std::string& host, const std::string& port,
                                OCSP_REQUEST* request) {
     BIO* bio = BIO_new_connect(host.c_str());
     if (!bio) return nullptr;
+    const auto deadline = std::chrono::steady_clock::now() + kExchangeLimit;
     OCSP_RESPONSE* response = nullptr;
     OSSL_HTTP_REQ_CTX* exchange = nullptr;
     do {
@@ -71,7 +83,7 @@ OCSP_RESPONSE* query_responder(const std::string& host, const std::string& port,
             std::fprintf(stderr, "Can't get connection fd\n");
             break;
         }
-        if (connected <= 0 && wait_for(fd, POLLOUT) != 1) {
+        if (connected <= 0 && wait_for(fd, POLLOUT, deadline) != 1) {
             std::fprintf(stderr, "Timeout on connect\n");
             break;
         }
@@ -84,12 +96,19 @@ OCSP_RESPONSE* query_responder(const std::string& host, const std::string& port,
             int rv = OSSL_HTTP_REQ_CTX_nbio_d2i(exchange, reinterpret_cast<ASN1_VALUE**>(&response),
                                                ASN1_ITEM_rptr(OCSP_RESPONSE));
             if (rv != -1) break;
-            short events = BIO_should_read(bio) ? POLLIN : BIO_should_write(bio) ? POLLOUT : 0;
+            // A connect that moved on to the host's next address has a new socket.
+            if (BIO_get_fd(bio, &fd) < 0 || fd < 0) {
+                std::fprintf(stderr, "Can't get connection fd\n");
+                break;
+            }
+            short events = BIO_should_read(bio)                                      ? POLLIN
+                           : BIO_should_write(bio) || BIO_should_io_special(bio) ? POLLOUT
+                                                                                  : 0;
             if (!events) {
                 std::fprintf(stderr, "Unexpected retry condition\n");
                 break;
             }
-            int ready = wait_for(fd, events);
+            int ready = wait_for(fd, events, deadline);
             if (ready == 0) {
                 std::fprintf(stderr, "Timeout on request\n");
                 break;
