@@ -94,11 +94,12 @@ std::optional<std::size_t> CryptHash::signature_length() const {
     return static_cast<std::size_t>(size);
 }
 
-std::optional<Bytes> CryptHash::sign() {
+std::optional<Bytes> CryptHash::sign(KeyUse* outcome) {
+    if (outcome) *outcome = KeyUse::Failed;
     if (!key_ || !finish()) return std::nullopt;
     Bytes digest_info = digest_info_prefix(algorithm_);
     digest_info.insert(digest_info.end(), value_.begin(), value_.end());
-    std::optional<Bytes> signature = key_->sign_pkcs1(digest_info);
+    std::optional<Bytes> signature = key_->sign_pkcs1(digest_info, outcome);
     if (!signature) return std::nullopt;
     std::reverse(signature->begin(), signature->end());
     return signature;

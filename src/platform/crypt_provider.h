@@ -61,8 +61,9 @@ public:
     // the certificate's key is not an RSA key.
     std::optional<std::size_t> signature_length() const;
     // Signs the hash on the token, least significant byte first. None when
-    // the token is gone, the PIN prompt is cancelled or the token refuses.
-    std::optional<Bytes> sign();
+    // the token is gone, the PIN prompt is cancelled, the token refuses or
+    // holds no such key; `outcome` (when given) tells which.
+    std::optional<Bytes> sign(KeyUse* outcome = nullptr);
 
 private:
     bool finish();

@@ -489,49 +489,56 @@ std::shared_ptr<PrivateKey> acquire_private_key(const CertificateHandle& certifi
     return nullptr;
 }
 
-bool PrivateKey::use(const std::function<bool(EVP_PKEY*)>& operation) const {
+KeyUse PrivateKey::use(const std::function<bool(EVP_PKEY*)>& operation) const {
     TokenModule& module = *certificate_->module();
     const TokenIdentity& identity = certificate_->token();
     std::optional<std::string> pin;  // typed, not yet presented
     bool after_wrong_pin = false;
     int tries_left = -1;
-    int recoveries = 0;
+    bool logged_in_here = false;  // this call logged in: the key must show now
+    bool logged_in_again = false;  // the one fresh login after a lost one
+    bool recovered = false;        // the one retry of a failed operation
     for (;;) {
         bool ask_pin = false;
         {
             std::lock_guard guard(module.lock);
             module.refresh();
             PKCS11_SLOT* slot = module.find(identity);
-            if (!slot) return false;
+            if (!slot) return KeyUse::Failed;
             if (pin) {
                 int rc = PKCS11_login(slot, 0, pin->empty() && slot->token->secureLogin ? nullptr : pin->c_str());
                 OPENSSL_cleanse(pin->data(), pin->size());
                 pin.reset();
                 auto codes = drain_token_errors();
                 if (rc != 0 && !codes.count(kUserAlreadyLoggedIn)) {
-                    if (!codes.count(kPinIncorrect) || codes.count(kPinLocked)) return false;
+                    if (!codes.count(kPinIncorrect) || codes.count(kPinLocked)) return KeyUse::Failed;
                     module.refresh();
                     slot = module.find(identity);
-                    if (!slot) return false;
+                    if (!slot) return KeyUse::Failed;
                     after_wrong_pin = true;
                     tries_left = slot->token->userPinLocked ? 0 : slot->token->userPinFinalTry ? 1 : -1;
-                    if (tries_left == 0) return false;
+                    if (tries_left == 0) return KeyUse::Failed;
                     ask_pin = true;
+                } else {
+                    logged_in_here = true;
                 }
             }
             if (!ask_pin) {
                 PKCS11_KEY* key = find_key(slot->token, certificate_->key_id());
                 if (!key) {
+                    // Logged in by this very call, or a token that needs no
+                    // login: what it shows now is all there is.
+                    if (logged_in_here || !slot->token->loginRequired) return KeyUse::KeyAbsent;
                     int logged_in = 0;
                     if (PKCS11_is_logged_in(slot, 0, &logged_in) != 0) logged_in = 0;
                     ERR_clear_error();
-                    if (!slot->token->loginRequired) return false;
                     if (logged_in) {
                         // The token shows no key although libp11 believes it
                         // is logged in: either the key is not there, or the
                         // login was lost behind libp11's back. Log in anew
                         // once to tell them apart.
-                        if (recoveries++ > 1) return false;
+                        if (logged_in_again) return KeyUse::KeyAbsent;
+                        logged_in_again = true;
                         close_all_sessions(slot);
                     }
                     if (slot->token->secureLogin) {
@@ -543,7 +550,7 @@ bool PrivateKey::use(const std::function<bool(EVP_PKEY*)>& operation) const {
                     EVP_PKEY* evp = PKCS11_get_private_key(key);
                     if (!evp) {
                         ERR_clear_error();
-                        return false;
+                        return KeyUse::Failed;
                     }
                     std::string label = identity.label;
                     t_prompt_label = &label;
@@ -553,20 +560,22 @@ bool PrivateKey::use(const std::function<bool(EVP_PKEY*)>& operation) const {
                     t_prompt_label = nullptr;
                     EVP_PKEY_free(evp);
                     auto codes = drain_token_errors();
-                    if (ok) return true;
+                    if (ok) return KeyUse::Done;
                     if (t_prompt_cancelled) {
                         // The token keeps the started operation after a
                         // cancelled prompt; only closing the sessions ends it.
                         close_all_sessions(slot);
-                        return false;
+                        return KeyUse::Failed;
                     }
                     bool recoverable = codes.count(kObjectHandleInvalid) || codes.count(kUserNotLoggedIn) ||
                                        codes.count(kOperationActive);
-                    if (!recoverable || recoveries++ > 1) return false;
+                    if (!recoverable || recovered) return KeyUse::Failed;
+                    recovered = true;
                     // Stale key objects or a lost login: start over with
                     // fresh slot, key and session objects (a PIN is asked
                     // again when the token needs one).
                     module.reenumerate();
+                    logged_in_here = false;
                     continue;
                 }
             }
@@ -577,15 +586,15 @@ bool PrivateKey::use(const std::function<bool(EVP_PKEY*)>& operation) const {
             request.tries_left = tries_left;
             request.after_wrong_pin = after_wrong_pin;
             std::optional<std::string> typed = dialogs().enter_pin(request);
-            if (!typed) return false;
+            if (!typed) return KeyUse::Failed;
             pin = std::move(*typed);
         }
     }
 }
 
-std::optional<Bytes> PrivateKey::sign_pkcs1(const Bytes& digest_info) const {
+std::optional<Bytes> PrivateKey::sign_pkcs1(const Bytes& digest_info, KeyUse* outcome) const {
     Bytes signature;
-    bool ok = use([&](EVP_PKEY* key) {
+    KeyUse result = use([&](EVP_PKEY* key) {
         EVP_PKEY_CTX* ctx = EVP_PKEY_CTX_new(key, nullptr);
         if (!ctx) return false;
         std::size_t size = 0;
@@ -599,7 +608,8 @@ std::optional<Bytes> PrivateKey::sign_pkcs1(const Bytes& digest_info) const {
         EVP_PKEY_CTX_free(ctx);
         return done;
     });
-    if (!ok) return std::nullopt;
+    if (outcome) *outcome = result;
+    if (result != KeyUse::Done) return std::nullopt;
     return signature;
 }
 

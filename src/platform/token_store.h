@@ -6,8 +6,7 @@
 // with libp11, one context per module file, kept loaded for the life of the
 // process so that a token's login lasts across requests. Every libp11 call on
 // a module runs under that module's lock; no dialog is ever shown while it is
-// held, except the token's own per-operation PIN prompt of keys that demand a
-// fresh PIN for every use.
+// held (a token with a PIN pad may still keep it while the user types there).
 #pragma once
 
 #include <openssl/evp.h>
@@ -89,6 +88,13 @@ private:
     std::vector<CertificateHandle> certificates_;
 };
 
+// What came of using a private key.
+enum class KeyUse {
+    Done,       // the operation ran and succeeded
+    Failed,     // token gone, PIN dialog cancelled, PIN refused, operation failed
+    KeyAbsent,  // the token is there (logged in when it needs it) but holds no such key
+};
+
 // The private key of a certificate: the key object with the certificate's
 // CKA_ID on the same token (the platform's key provider handle).
 class PrivateKey {
@@ -96,16 +102,19 @@ public:
     explicit PrivateKey(CertificateHandle certificate) : certificate_(std::move(certificate)) {}
 
     // Runs `operation` with the token's key, logging in through the PIN
-    // dialog first when the token needs it. Each call gets a key object of
-    // its own; the operation must make its own EVP_PKEY_CTX and must not keep
-    // the key. False when the token is gone, the PIN dialog is cancelled, the
-    // key is not on the token or the operation fails (after one recovery when
-    // the token lost the login or the key's handle).
-    bool use(const std::function<bool(EVP_PKEY*)>& operation) const;
+    // dialog first when the token needs it, and asking the key's own PIN
+    // first when the key wants one at every use. Each call gets a key object
+    // of its own; the operation must make its own EVP_PKEY_CTX and must not
+    // keep the key. A key the token does not show right after this call's
+    // login is KeyAbsent at once, with no further prompt; a login the token
+    // lost behind libp11's back is made anew once. A failed operation is
+    // tried once more when the token lost the login or the key's handle.
+    KeyUse use(const std::function<bool(EVP_PKEY*)>& operation) const;
 
     // PKCS#1 v1.5 signature (block type 1) over `digest_info` as given,
-    // most significant byte first.
-    std::optional<Bytes> sign_pkcs1(const Bytes& digest_info) const;
+    // most significant byte first. None on failure; `outcome` (when given)
+    // tells why.
+    std::optional<Bytes> sign_pkcs1(const Bytes& digest_info, KeyUse* outcome = nullptr) const;
 
     const CertificateHandle& certificate() const { return certificate_; }
 
@@ -116,7 +125,8 @@ private:
 // The platform's private key acquisition: succeeds when the certificate's
 // token is present and either shows the key, or needs a login before its
 // private objects can be seen and shows the key's public half (or no public
-// keys at all); the key itself is then looked up after login.
+// keys at all); the key itself is then looked up after login. Once the token
+// is logged in, only a key it shows counts.
 std::shared_ptr<PrivateKey> acquire_private_key(const CertificateHandle& certificate);
 
 }  // namespace sealdesk::platform

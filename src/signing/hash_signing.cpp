@@ -50,6 +50,19 @@ bool add_signed_attributes(PKCS7_SIGNER_INFO* signer, const Bytes& hash) {
     return true;
 }
 
+// The code of a provider failure of "/signHash" and "/signPKCS7Hash" (and
+// "/DCSigner"); a key that turns out to be missing is one that cannot be
+// acquired.
+int fail_for(std::string& result, ProviderFailure failure) {
+    switch (failure) {
+    case ProviderFailure::HashObject: return fail_with(result, u"100200");
+    case ProviderFailure::Signature: return fail_with(result, u"100203");
+    case ProviderFailure::KeyAbsent: return fail_with(result, u"100201");
+    case ProviderFailure::None: break;
+    }
+    return 0;
+}
+
 }  // namespace
 
 platform::HashAlgorithm hash_algorithm(std::string_view hash_opt) {
@@ -86,7 +99,9 @@ ProviderFailure sign_on_provider(const platform::CryptProvider& provider, platfo
         return ProviderFailure::HashObject;
     std::optional<std::size_t> length = hash->signature_length();
     if (!length) return ProviderFailure::Signature;
-    std::optional<Bytes> signed_bytes = hash->sign();
+    platform::KeyUse outcome = platform::KeyUse::Failed;
+    std::optional<Bytes> signed_bytes = hash->sign(&outcome);
+    if (outcome == platform::KeyUse::KeyAbsent) return ProviderFailure::KeyAbsent;
     if (!signed_bytes || signed_bytes->size() > *length) return ProviderFailure::Signature;
     // The provider answers least significant byte first.
     signature.assign(signed_bytes->rbegin(), signed_bytes->rend());
@@ -96,12 +111,7 @@ ProviderFailure sign_on_provider(const platform::CryptProvider& provider, platfo
 int sign_hash_steps(std::string& result, const std::string& hash_opt, const std::string& hash_val,
                     const std::string& session_id, HashRequest& request, Bytes& signature) {
     if (int code = begin_hash_signing(result, hash_opt, hash_val, session_id, request)) return code;
-    switch (sign_on_provider(*request.provider, request.algorithm, request.hash, true, signature)) {
-    case ProviderFailure::HashObject: return fail_with(result, u"100200");
-    case ProviderFailure::Signature: return fail_with(result, u"100203");
-    case ProviderFailure::None: break;
-    }
-    return 0;
+    return fail_for(result, sign_on_provider(*request.provider, request.algorithm, request.hash, true, signature));
 }
 
 int sign_hash(std::string& result, const std::string& hash_opt, const std::string& hash_val,
@@ -140,11 +150,8 @@ int sign_pkcs7_hash(std::string& result, const std::string& hash_opt, const std:
     OPENSSL_free(encoded);
 
     Bytes signature;
-    switch (sign_on_provider(*request.provider, request.algorithm, attributes, false, signature)) {
-    case ProviderFailure::HashObject: return fail_with(result, u"100200");
-    case ProviderFailure::Signature: return fail_with(result, u"100203");
-    case ProviderFailure::None: break;
-    }
+    ProviderFailure failure = sign_on_provider(*request.provider, request.algorithm, attributes, false, signature);
+    if (int code = fail_for(result, failure)) return code;
     if (ASN1_STRING_set(signer->enc_digest, signature.data(), static_cast<int>(signature.size())) != 1)
         return fail_with(result, u"100203");
 
@@ -175,8 +182,11 @@ int sign_pkcs1(std::string& result, const std::string& in_data, const std::strin
     std::unique_ptr<platform::CryptProvider> provider = platform::CryptProvider::acquire(certificate);
     if (!provider) return fail_with(result, u"100201");
     Bytes signature;
-    if (sign_on_provider(*provider, platform::HashAlgorithm::Sha1, data, false, signature) != ProviderFailure::None)
-        return fail_with(result, u"100200");
+    switch (sign_on_provider(*provider, platform::HashAlgorithm::Sha1, data, false, signature)) {
+    case ProviderFailure::None: break;
+    case ProviderFailure::KeyAbsent: return fail_with(result, u"100201");
+    default: return fail_with(result, u"100200");
+    }
     result = utf8_response(ascii_to_wide(base64_encode(signature)));
     return 0;
 }

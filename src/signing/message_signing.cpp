@@ -17,8 +17,10 @@ namespace {
 // The message "/Sign" answers with: one SHA-1 signature with a signing time,
 // the signer's certificate, and the content inside, so that whoever receives
 // it can verify it and read the signed text from it alone. "/Verify" and
-// other detached verifiers given the text accept it too.
-Bytes build_signed_message(const Bytes& content, const Selection& selection) {
+// other detached verifiers given the text accept it too. `no_key` tells
+// whether the signing step failed because the certificate's key could not be
+// had (gone from the token, or not there once logged in).
+Bytes build_signed_message(const Bytes& content, const Selection& selection, bool& no_key) {
     using namespace SignCore;
     platform::CertificateHandle certificate = selection.certificate;
     TElSignedCMSMessage message;
@@ -28,9 +30,11 @@ Bytes build_signed_message(const Bytes& content, const Selection& selection) {
     signature.DigestAlgorithm = SB_ALGORITHM_DGST_SHA1;
     signature.SigningTime = std::time(nullptr);
     signature.SetSigningCertificate(selection.toolkit_certificate,
-                                    [certificate](const std::function<bool(EVP_PKEY*)>& step) {
+                                    [certificate, &no_key](const std::function<bool(EVP_PKEY*)>& step) {
                                         auto key = platform::acquire_private_key(certificate);
-                                        return key && key->use(step);
+                                        platform::KeyUse outcome = key ? key->use(step) : platform::KeyUse::KeyAbsent;
+                                        no_key = outcome == platform::KeyUse::KeyAbsent;
+                                        return outcome == platform::KeyUse::Done;
                                     });
     TMemoryStream stream;
     message.SaveToStream(stream);
@@ -73,11 +77,14 @@ int sign_message(std::string& result, const std::string& in_data, const std::str
     if (!selection.toolkit_certificate || !selection.certificate) return fail_with(result, u"100201");
 
     Bytes message;
+    bool no_key = false;
     try {
-        message = build_signed_message(*content, selection);
+        message = build_signed_message(*content, selection, no_key);
     } catch (const std::exception& e) {
         if (!SignCore::is_toolkit_exception(e)) throw;
-        return fail_with(result, u"100203");
+        // A key that cannot be had is the certificate step's failure, not
+        // the message's.
+        return fail_with(result, no_key ? u"100201" : u"100203");
     }
     result = utf8_response(ascii_to_wide(base64_encode(message)));
     return 0;
