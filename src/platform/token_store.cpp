@@ -66,30 +66,50 @@ std::u16string wide_from_config(const std::string& text) {
     }
 }
 
-// --- the per-operation PIN prompt of keys that demand one ------------------
-// libp11 asks through an OpenSSL UI method; ours forwards the question to the
-// dialog layer and remembers a cancel, which leaves the token's session with
-// an operation started that only closing the sessions ends.
-thread_local const std::string* t_prompt_label = nullptr;
-thread_local bool t_prompt_cancelled = false;
+// --- the per-use PIN of keys that demand one ---------------------------------
+// libp11 asks for it through an OpenSSL UI method in the middle of the
+// operation, with the module's lock held. So the PIN is asked before the
+// operation, with the lock released, and handed over here; without one the
+// question fails. A failed question leaves the token's session with an
+// operation started that only closing the sessions ends.
+thread_local const std::string* t_key_pin = nullptr;
+thread_local bool t_key_pin_missing = false;
 
 int ui_read(UI* ui, UI_STRING* uis) {
     switch (UI_get_string_type(uis)) {
     case UIT_PROMPT:
-    case UIT_VERIFY: {
-        PinRequest request;
-        request.token_label = t_prompt_label ? wide_from_config(*t_prompt_label) : std::u16string();
-        std::optional<std::string> pin = dialogs().enter_pin(request);
-        if (!pin) {
-            t_prompt_cancelled = true;
+    case UIT_VERIFY:
+        if (!t_key_pin) {
+            t_key_pin_missing = true;
             return 0;
         }
-        return UI_set_result(ui, uis, pin->c_str()) == 0 ? 1 : 0;
-    }
+        return UI_set_result(ui, uis, t_key_pin->c_str()) == 0 ? 1 : 0;
     default:
         return 1;
     }
 }
+
+// A PIN typed in a dialog, wiped when no longer needed.
+class TypedPin {
+public:
+    TypedPin() = default;
+    TypedPin(const TypedPin&) = delete;
+    TypedPin& operator=(const TypedPin&) = delete;
+    ~TypedPin() { wipe(); }
+    explicit operator bool() const { return text_.has_value(); }
+    const std::string& text() const { return *text_; }
+    void set(const std::string& text) {
+        wipe();
+        text_.emplace(text);
+    }
+    void wipe() {
+        if (text_) OPENSSL_cleanse(text_->data(), text_->size());
+        text_.reset();
+    }
+
+private:
+    std::optional<std::string> text_;
+};
 
 UI_METHOD* prompt_method() {
     static UI_METHOD* method = [] {
@@ -207,6 +227,34 @@ public:
         for (PKCS11_SLOT* slot : initialised_tokens())
             if (identity_of(slot->token) == identity) return slot;
         return nullptr;
+    }
+
+    // Whether the private key with CKA_ID `id` on the slot's token wants its
+    // PIN at every use (CKA_ALWAYS_AUTHENTICATE). libp11 keeps its object
+    // handles to itself, so the module is asked on a session of our own; it
+    // shares the token's login, and libp11's sessions keep that login when
+    // ours closes.
+    bool always_authenticate(PKCS11_SLOT* slot, const Bytes& id) const {
+        if (!functions_) return false;
+        CK_SESSION_HANDLE session = CK_INVALID_HANDLE;
+        if (functions_->C_OpenSession(PKCS11_get_slotid_from_slot(slot), CKF_SERIAL_SESSION, nullptr, nullptr,
+                                      &session) != CKR_OK)
+            return false;
+        CK_OBJECT_CLASS key_class = CKO_PRIVATE_KEY;
+        CK_ATTRIBUTE wanted[] = {{CKA_CLASS, &key_class, sizeof key_class},
+                                 {CKA_ID, const_cast<std::uint8_t*>(id.data()), id.size()}};
+        CK_OBJECT_HANDLE key = CK_INVALID_HANDLE;
+        CK_ULONG found = 0;
+        if (functions_->C_FindObjectsInit(session, wanted, 2) == CKR_OK) {
+            if (functions_->C_FindObjects(session, &key, 1, &found) != CKR_OK) found = 0;
+            functions_->C_FindObjectsFinal(session);
+        }
+        CK_BBOOL always = CK_FALSE;
+        CK_ATTRIBUTE attribute = {CKA_ALWAYS_AUTHENTICATE, &always, sizeof always};
+        bool wants_pin = found == 1 && functions_->C_GetAttributeValue(session, key, &attribute, 1) == CKR_OK &&
+                         always == CK_TRUE;
+        functions_->C_CloseSession(session);
+        return wants_pin;
     }
 
 private:
@@ -492,23 +540,24 @@ std::shared_ptr<PrivateKey> acquire_private_key(const CertificateHandle& certifi
 KeyUse PrivateKey::use(const std::function<bool(EVP_PKEY*)>& operation) const {
     TokenModule& module = *certificate_->module();
     const TokenIdentity& identity = certificate_->token();
-    std::optional<std::string> pin;  // typed, not yet presented
+    TypedPin pin;      // the login PIN, typed and not yet presented
+    TypedPin key_pin;  // the key's per-use PIN, typed and not yet used
     bool after_wrong_pin = false;
     int tries_left = -1;
-    bool logged_in_here = false;  // this call logged in: the key must show now
+    bool logged_in_here = false;   // this call logged in: the key must show now
     bool logged_in_again = false;  // the one fresh login after a lost one
     bool recovered = false;        // the one retry of a failed operation
     for (;;) {
-        bool ask_pin = false;
+        enum class Ask { Nothing, LoginPin, KeyPin } ask = Ask::Nothing;
         {
             std::lock_guard guard(module.lock);
             module.refresh();
             PKCS11_SLOT* slot = module.find(identity);
             if (!slot) return KeyUse::Failed;
             if (pin) {
-                int rc = PKCS11_login(slot, 0, pin->empty() && slot->token->secureLogin ? nullptr : pin->c_str());
-                OPENSSL_cleanse(pin->data(), pin->size());
-                pin.reset();
+                int rc = PKCS11_login(slot, 0, pin.text().empty() && slot->token->secureLogin ? nullptr
+                                                                                               : pin.text().c_str());
+                pin.wipe();
                 auto codes = drain_token_errors();
                 if (rc != 0 && !codes.count(kUserAlreadyLoggedIn)) {
                     if (!codes.count(kPinIncorrect) || codes.count(kPinLocked)) return KeyUse::Failed;
@@ -518,12 +567,12 @@ KeyUse PrivateKey::use(const std::function<bool(EVP_PKEY*)>& operation) const {
                     after_wrong_pin = true;
                     tries_left = slot->token->userPinLocked ? 0 : slot->token->userPinFinalTry ? 1 : -1;
                     if (tries_left == 0) return KeyUse::Failed;
-                    ask_pin = true;
+                    ask = Ask::LoginPin;
                 } else {
                     logged_in_here = true;
                 }
             }
-            if (!ask_pin) {
+            if (ask == Ask::Nothing) {
                 PKCS11_KEY* key = find_key(slot->token, certificate_->key_id());
                 if (!key) {
                     // Logged in by this very call, or a token that needs no
@@ -542,28 +591,34 @@ KeyUse PrivateKey::use(const std::function<bool(EVP_PKEY*)>& operation) const {
                         close_all_sessions(slot);
                     }
                     if (slot->token->secureLogin) {
-                        pin = std::string();  // the reader's PIN pad takes it
+                        pin.set(std::string());  // the reader's PIN pad takes it
                         continue;
                     }
-                    ask_pin = true;
+                    ask = Ask::LoginPin;
+                } else if (!key_pin && !slot->token->secureLogin &&
+                           module.always_authenticate(slot, certificate_->key_id())) {
+                    // Asked with the lock released, so that the token's other
+                    // users need not wait for the person at the machine. (A
+                    // PIN pad reader takes it inside the operation instead.)
+                    ask = Ask::KeyPin;
                 } else {
                     EVP_PKEY* evp = PKCS11_get_private_key(key);
                     if (!evp) {
                         ERR_clear_error();
                         return KeyUse::Failed;
                     }
-                    std::string label = identity.label;
-                    t_prompt_label = &label;
-                    t_prompt_cancelled = false;
+                    t_key_pin = key_pin ? &key_pin.text() : nullptr;
+                    t_key_pin_missing = false;
                     ERR_clear_error();
                     bool ok = operation(evp);
-                    t_prompt_label = nullptr;
+                    t_key_pin = nullptr;
+                    key_pin.wipe();
                     EVP_PKEY_free(evp);
                     auto codes = drain_token_errors();
                     if (ok) return KeyUse::Done;
-                    if (t_prompt_cancelled) {
-                        // The token keeps the started operation after a
-                        // cancelled prompt; only closing the sessions ends it.
+                    if (t_key_pin_missing || codes.count(kPinIncorrect)) {
+                        // The token keeps the operation started before the
+                        // PIN was refused; only closing the sessions ends it.
                         close_all_sessions(slot);
                         return KeyUse::Failed;
                     }
@@ -580,15 +635,16 @@ KeyUse PrivateKey::use(const std::function<bool(EVP_PKEY*)>& operation) const {
                 }
             }
         }
-        if (ask_pin) {
-            PinRequest request;
-            request.token_label = wide_from_config(identity.label);
+        PinRequest request;
+        request.token_label = wide_from_config(identity.label);
+        if (ask == Ask::LoginPin) {
             request.tries_left = tries_left;
             request.after_wrong_pin = after_wrong_pin;
-            std::optional<std::string> typed = dialogs().enter_pin(request);
-            if (!typed) return KeyUse::Failed;
-            pin = std::move(*typed);
         }
+        std::optional<std::string> typed = dialogs().enter_pin(request);
+        if (!typed) return KeyUse::Failed;
+        (ask == Ask::LoginPin ? pin : key_pin).set(*typed);
+        OPENSSL_cleanse(typed->data(), typed->size());
     }
 }
 

@@ -8,10 +8,13 @@
 #include <openssl/rsa.h>
 
 #include <algorithm>
+#include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <deque>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <mutex>
 
 #include "platform/cert_names.h"
@@ -41,6 +44,46 @@ public:
     }
     std::optional<std::u16string> open_file(const FileRequest&) override { return {}; }
     std::optional<std::u16string> save_file(const FileRequest&) override { return {}; }
+};
+
+// A person who types the right PIN at every prompt, but takes their time
+// over prompt number `hold_at` until the test lets them answer.
+class SlowPinAnswer final : public Dialogs {
+public:
+    explicit SlowPinAnswer(int hold_at) : hold_at_(hold_at) {}
+    std::optional<std::size_t> choose_certificate(const std::vector<CertificateChoice>&) override { return {}; }
+    std::optional<std::string> enter_pin(const PinRequest&) override {
+        std::unique_lock lock(mutex_);
+        if (++asked_ == hold_at_) {
+            changed_.notify_all();
+            changed_.wait(lock, [&] { return released_; });
+        }
+        return std::string("123456");
+    }
+    std::optional<std::u16string> open_file(const FileRequest&) override { return {}; }
+    std::optional<std::u16string> save_file(const FileRequest&) override { return {}; }
+
+    // Waits until the held prompt is open; false after `limit`.
+    bool wait_until_held(std::chrono::seconds limit) {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, limit, [&] { return asked_ >= hold_at_; });
+    }
+    void release() {
+        std::lock_guard lock(mutex_);
+        released_ = true;
+        changed_.notify_all();
+    }
+    int asked() {
+        std::lock_guard lock(mutex_);
+        return asked_;
+    }
+
+private:
+    const int hold_at_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    int asked_ = 0;
+    bool released_ = false;
 };
 
 struct Fixture {
@@ -162,6 +205,37 @@ TEST_F(TokenStore, KeyDemandingPinForEveryUseRecoversFromACancelledPrompt) {
     auto signature = key->sign_pkcs1(info);
     ASSERT_TRUE(signature);
     EXPECT_TRUE(verifies(cert, info, *signature));
+}
+
+TEST_F(TokenStore, OpenPerUsePinPromptLetsOtherRequestsUseTheToken) {
+    auto cert = find(*store, "Always Authenticate User");
+    auto other = find(*store, "Unknown User");
+    ASSERT_TRUE(cert && other);
+    auto key = acquire_private_key(cert);
+    ASSERT_TRUE(key);
+    // The login prompt comes first, the key's own prompt second: that one
+    // stays open.
+    auto slow = std::make_unique<SlowPinAnswer>(2);
+    SlowPinAnswer& person = *slow;
+    set_dialogs(std::move(slow));
+    Bytes info = sha256_digest_info();
+    auto signing = std::async(std::launch::async, [&] { return key->sign_pkcs1(info); });
+    bool held = person.wait_until_held(std::chrono::seconds(60));
+    // Meanwhile listing the certificates and acquiring a key on the same
+    // token go on.
+    auto others = std::async(std::launch::async, [&] {
+        auto listed = CertificateStore::open_modules(pki().modules);
+        return find(*listed, "Unknown User") && acquire_private_key(other);
+    });
+    bool others_done = others.wait_for(std::chrono::seconds(30)) == std::future_status::ready;
+    person.release();
+    EXPECT_TRUE(held);
+    EXPECT_TRUE(others_done) << "the token stayed locked while its PIN prompt was open";
+    EXPECT_TRUE(others.get());
+    auto signature = signing.get();
+    ASSERT_TRUE(signature);
+    EXPECT_TRUE(verifies(cert, info, *signature));
+    EXPECT_EQ(person.asked(), 2);
 }
 
 TEST_F(TokenStore, CancelledLoginFailsAndLeavesTheTokenUsable) {
