@@ -177,18 +177,22 @@ public:
     // enumeration fails as a whole when one slot answers with an error (as a
     // software token's slot does once the token is deleted under it). So the
     // module is asked directly which initialised tokens it has; libp11's view
-    // is rebuilt when that changed, kept when rebuilding fails, and only
-    // tokens the module still reports are used.
+    // is rebuilt when that changed, kept when rebuilding fails (and tried
+    // again at the next refresh), and only tokens the module still reports
+    // are used.
     void refresh() {
         TokenMap now = current_tokens();
-        if (enumerated_ && now == view_) return;
+        if (enumerated_ && !stale_ && now == view_) return;
         view_ = std::move(now);
         reenumerate();
     }
 
     // Drops every slot object (and with it every key and session libp11 has
     // for this module, so the token forgets its login) and enumerates anew.
+    // When that cannot be done the slot list is left as it was, marked out
+    // of date for the next refresh.
     void reenumerate() {
+        stale_ = true;
         // An enumeration that would fail is not tried: its failure closes
         // the sessions of the good slots too, and libp11 leaks what it had
         // built up to the failing slot.
@@ -210,6 +214,7 @@ public:
         nslots_ = count;
         if (!functions_) view_ = libp11_tokens();
         enumerated_ = true;
+        stale_ = false;
     }
 
     std::vector<PKCS11_SLOT*> initialised_tokens() {
@@ -316,7 +321,8 @@ private:
     PKCS11_CTX* ctx_ = nullptr;
     bool loaded_ = false;
     bool enumerated_ = false;
-    TokenMap view_;  // the initialised tokens the module reported last
+    bool stale_ = false;  // libp11's slot list predates `view_`
+    TokenMap view_;       // the initialised tokens the module reported last
     void* library_ = nullptr;
     CK_FUNCTION_LIST* functions_ = nullptr;
     PKCS11_SLOT* slots_ = nullptr;
