@@ -39,6 +39,13 @@ bool claim_single_instance() {
         std::fprintf(stderr, "instance lock %s: %s\n", path.c_str(), std::strerror(errno));
         return true;
     }
+    // A file someone else made under our name must not decide whether we run.
+    struct stat info {};
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_uid != getuid()) {
+        std::fprintf(stderr, "instance lock %s: not a file of this user; running without it\n", path.c_str());
+        close(fd);
+        return true;
+    }
     int result;
     do result = flock(fd, LOCK_EX | LOCK_NB);
     while (result != 0 && errno == EINTR);

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -34,6 +35,7 @@ std::unique_ptr<TElMemoryCertStorage> g_storage;
 struct SignalHook {
     std::mutex lock;
     std::function<void()> hook;
+    std::function<void()> action;  // replaces the default stop when set
 };
 SignalHook& signal_hook() {
     static SignalHook* instance = new SignalHook;
@@ -73,13 +75,22 @@ void log_request(const TElHTTPServerRequestParams& request) {
     append_to_request_log("Method: " + name + " | URL: " + request.URL() + "\n\n");
 }
 
+// Written under g_service_lock, read without it.
+std::atomic<bool> g_running{false};
+bool g_exiting = false;
+
 void stop_on_signal() {
-    StopServers();
-    std::function<void()> hook;
+    std::function<void()> hook, action;
     {
         std::lock_guard guard(signal_hook().lock);
         hook = signal_hook().hook;
+        action = signal_hook().action;
     }
+    if (action) {
+        action();
+        return;
+    }
+    StopServers();
     if (hook) hook();
 }
 
@@ -104,18 +115,25 @@ void SetSignalStopHook(std::function<void()> hook) {
     platform::set_stop_signal_action(stop_on_signal);
 }
 
-bool ServersRunning() {
-    std::lock_guard guard(g_service_lock);
-    return g_plain || g_tls;
+void SetSignalStopAction(std::function<void()> action) {
+    {
+        std::lock_guard guard(signal_hook().lock);
+        signal_hook().action = std::move(action);
+    }
+    platform::set_stop_signal_action(stop_on_signal);
 }
 
+bool ServersRunning() { return g_running; }
+
 void StartServers() {
-    bind_certificate_functions();
     std::lock_guard guard(g_service_lock);
+    if (g_exiting) return;
     if (g_plain || g_tls) {
+        // A running service keeps its session and selection.
         std::fprintf(stderr, "sealdesk: the service is already running\n");
         return;
     }
+    bind_certificate_functions();
     try {
         const std::string folder = ServiceFolder();
         g_storage = std::make_unique<TElMemoryCertStorage>();
@@ -133,6 +151,7 @@ void StartServers() {
         g_request_log = std::make_unique<TFileStream>(folder + "/serverLog.txt", TFileStream::Mode::Create);
 
         g_plain = std::make_unique<THTTPSServerListeningThread>(kHttpPort);
+        g_running = true;
         g_plain->Start(false, nullptr, true, log_event, log_request);
         log_event("Server started\n");
 
@@ -154,8 +173,8 @@ void StartServers() {
     }
 }
 
-void StopServers() {
-    std::lock_guard guard(g_service_lock);
+namespace {
+void stop_locked() {
     if (!g_plain && !g_tls) return;
     if (g_plain) {
         g_plain->stop_request = true;
@@ -171,6 +190,19 @@ void StopServers() {
     }
     g_request_log.reset();
     g_request_log_lock.reset();
+    g_running = false;
+}
+}  // namespace
+
+void StopServers() {
+    std::lock_guard guard(g_service_lock);
+    stop_locked();
+}
+
+void StopServersForExit() {
+    std::lock_guard guard(g_service_lock);
+    g_exiting = true;
+    stop_locked();
 }
 
 }  // namespace sealdesk

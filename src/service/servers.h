@@ -20,11 +20,22 @@ void StartServers();
 void StopServers();
 
 // True while a listener object exists (between StartServers and StopServers).
+// Never waits for a start or stop under way.
 bool ServersRunning();
+
+// The last stop of the process: stops the service, and any StartServers
+// still on its way (a worker of an earlier Start) then does nothing.
+void StopServersForExit();
 
 // What happens after SIGINT or SIGTERM has stopped the service: the headless
 // program ends the process; the desktop program keeps running.
 void SetSignalStopHook(std::function<void()> hook);
+
+// Replaces what SIGINT and SIGTERM do (by default StopServers, then the stop
+// hook). The desktop program hands the stop to its GUI thread, which first
+// cancels the questions a stop would otherwise wait on. An empty function
+// restores the default.
+void SetSignalStopAction(std::function<void()> action);
 
 // The folder of the running program (from /proc/self/exe), no trailing slash.
 std::string ServiceFolder();

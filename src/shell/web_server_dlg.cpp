@@ -22,9 +22,12 @@ namespace {
 constexpr const char* kPlaceholder = "SealDesk signs for the web pages of this computer.";
 }
 
-void StopServiceFromGui(QtDialogs* dialogs) {
+void StopServiceFromGui(QtDialogs* dialogs, bool for_exit) {
     if (dialogs) dialogs->refuse_questions();
-    StopServers();
+    if (for_exit)
+        StopServersForExit();
+    else
+        StopServers();
     if (dialogs) dialogs->allow_questions();
 }
 
@@ -129,8 +132,9 @@ void CWebServerDlg::OnAbout() {
 
 void CWebServerDlg::OnQuit() {
     // The service is stopped before the program ends, so that no listener or
-    // connection thread still runs while the process tears down.
-    StopServiceFromGui(dialogs_);
+    // connection thread still runs while the process tears down; a Start
+    // still on its way then starts nothing.
+    StopServiceFromGui(dialogs_, /*for_exit=*/true);
     QCoreApplication::exit(0);
 }
 

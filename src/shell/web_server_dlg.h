@@ -46,6 +46,6 @@ private:
 // Stops the service on the calling (GUI) thread; open prompts are cancelled
 // first, since the connections that wait for them would keep the stop from
 // ending.
-void StopServiceFromGui(QtDialogs* dialogs);
+void StopServiceFromGui(QtDialogs* dialogs, bool for_exit = false);
 
 }  // namespace sealdesk::shell

@@ -10,7 +10,7 @@ import time
 import pytest
 from Xlib import X
 
-from conftest import HTTP_PORT, Service, port_open
+from conftest import BOM, HTTP_PORT, Service, port_open
 from desktop import BUILD_DIR, Desktop, wait_until
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -144,6 +144,12 @@ def test_tray_icon_menu_default_item_about_and_quit(program_folder, desktop, pro
     double_click_icon(desktop)
     assert wait_until(lambda: port_open(HTTP_PORT), 10), "double-click did not run Start"
     assert echo(program)
+
+    # Start on a running service changes nothing: the page keeps its session.
+    session = program.call("/getSession")[3:].decode()
+    double_click_icon(desktop)
+    time.sleep(1)
+    assert program.call("/configOCSP", {"isOCSP": "0", "sessionID": session}) == BOM + b"0"
 
     # A tray host that restarts gets the icon back, without a new balloon.
     balloons = desktop.tooltips()
