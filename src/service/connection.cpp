@@ -144,10 +144,7 @@ void THTTPSServerThread::HandleData(const std::uint8_t* data, std::size_t size) 
     }
 }
 
-void THTTPSServerThread::HandleDataComplete() {
-    collecting_body = false;
-    DispatchAndRespond();
-}
+void THTTPSServerThread::HandleDataComplete() { DispatchAndRespond(); }
 
 void THTTPSServerThread::DispatchAndRespond() {
     collecting_body = false;

@@ -68,11 +68,10 @@ void append_to_request_log(const std::string& text) {
 }
 
 void log_request(const TElHTTPServerRequestParams& request) {
-    static const char* const kMethodNames[] = {"GET", "POST", "HEAD", "OPTIONS", "DELETE", "TRACE", "PUT", "CONNECT"};
     append_to_request_log("===================OnRequest===================\n");
-    const int method = request.Method();
-    const std::string name = method >= 0 && method < 8 ? kMethodNames[method] : request.MethodText();
-    append_to_request_log("Method: " + name + " | URL: " + request.URL() + "\n\n");
+    // The method code is derived from this very text, so the text is the
+    // method's name for the eight known codes and for any other method alike.
+    append_to_request_log("Method: " + request.MethodText() + " | URL: " + request.URL() + "\n\n");
 }
 
 // Written under g_service_lock, read without it.
@@ -102,7 +101,8 @@ std::string ServiceFolder() {
     if (n <= 0) return ".";
     std::string folder(path, static_cast<std::size_t>(n));
     const auto slash = folder.rfind('/');
-    return slash == std::string::npos || slash == 0 ? folder.substr(0, slash == 0 ? 1 : 0) : folder.substr(0, slash);
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : folder.substr(0, slash);
 }
 
 void SetSignalStopHook(std::function<void()> hook) {
